@@ -1,0 +1,86 @@
+// The platform seam: every operating-system call the portable core makes.
+//
+// The core (payload/, update/, ui/run_control) calls these and nothing else of
+// the system. os_win32.cpp makes the Windows calls named beside each entry;
+// os_posix.cpp gives the same observable results on Linux. The build picks
+// one of the two files; no other file looks at the platform.
+//
+// Every call goes through a table of function pointers so that a test can
+// replace one entry at run time (make the third write come up short, the
+// second move fail, an allocation return null) and put the default back
+// with restoreCalls().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace os {
+
+// An open file of the system (a HANDLE on Windows, a descriptor on POSIX).
+typedef void* FileRef;
+// A window (an HWND); null means none. There are no windows on POSIX.
+typedef void* WindowRef;
+
+// The value of a FileRef that holds no file (INVALID_HANDLE_VALUE, -1).
+inline FileRef noFile() { return reinterpret_cast<FileRef>(static_cast<intptr_t>(-1)); }
+
+const uint32_t kInvalidAttributes = 0xFFFFFFFFu;     // INVALID_FILE_ATTRIBUTES
+const uint32_t kInvalidFilePointer = 0xFFFFFFFFu;    // INVALID_SET_FILE_POINTER
+const uint32_t kInvalidFileSize = 0xFFFFFFFFu;       // INVALID_FILE_SIZE
+const uint32_t kAttributeReadOnly = 0x1;
+const uint32_t kAttributeHidden = 0x2;
+const uint32_t kAttributeSystem = 0x4;
+const uint32_t kAttributeDirectory = 0x10;
+
+struct Calls {
+    // CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    // FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE, NULL); noFile() on failure.
+    FileRef (*openForRead)(const char* path);
+    // CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0x08000020, NULL).
+    FileRef (*createForWrite)(const char* path);
+    // ReadFile / WriteFile: one call; 1 when the call succeeded, with *done set.
+    int (*readFile)(FileRef file, void* buffer, uint32_t count, uint32_t* done);
+    int (*writeFile)(FileRef file, const void* buffer, uint32_t count, uint32_t* done);
+    // SetFilePointer(file, distance, NULL, FILE_BEGIN): the new position, or
+    // kInvalidFilePointer. A negative distance fails.
+    uint32_t (*setFilePointer)(FileRef file, int32_t distance);
+    // GetFileSize(file, NULL): low 32 bits, kInvalidFileSize on failure.
+    uint32_t (*getFileSize)(FileRef file);
+    int (*closeHandle)(FileRef file);
+    int (*flushFileBuffers)(FileRef file);
+    // SetFileAttributesA(path, attributes); 1 / 0.
+    int (*setFileAttributes)(const char* path, uint32_t attributes);
+    // GetFileAttributesA(path); kInvalidAttributes when nothing is there.
+    uint32_t (*getFileAttributes)(const char* path);
+    // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING); 1 / 0.
+    int (*moveFileReplace)(const char* from, const char* to);
+    // DeleteFileA(path); 1 / 0.
+    int (*deleteFile)(const char* path);
+    // GetModuleFileNameA(NULL, buffer, size): the length written.
+    uint32_t (*getModuleFileName)(char* buffer, uint32_t size);
+    // The free store, so that tests can make an allocation fail.
+    void* (*allocate)(size_t bytes);
+    void (*release)(void* block);
+
+    // GetDlgItem(dialog, id); null when there is none.
+    WindowRef (*getDlgItem)(WindowRef dialog, int id);
+    // SetWindowTextA(window, text).
+    int (*setWindowText)(WindowRef window, const char* text);
+    // SendMessageA(bar, PBM_SETRANGE32, 0, high).
+    void (*setProgressRange)(WindowRef bar, uint32_t high);
+    // SendMessageA(bar, PBM_SETPOS, position, 0).
+    void (*setProgressPos)(WindowRef bar, uint32_t position);
+    // Takes at most one pending window message of the thread and handles it
+    // (PeekMessageA with PM_REMOVE; IsDialogMessageA with dialog when it is
+    // not null, else TranslateMessage and DispatchMessageA). Returns nonzero
+    // when a message was taken, 0 when the queue was empty; throws the
+    // integer 0 on WM_QUIT. On POSIX there is no queue: it returns 0.
+    int (*pumpOneMessage)(WindowRef dialog);
+};
+
+// The live table. Tests may overwrite entries; restoreCalls() undoes that.
+Calls& calls();
+const Calls& defaultCalls();
+void restoreCalls();
+
+} // namespace os
