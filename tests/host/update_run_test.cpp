@@ -471,6 +471,32 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- what each stop leaves behind, in detail -----------------------------------------
 
+TEST_F(UpdateRunTest, WithoutMemoryForTheCopyBufferNoFileIsCreatedAndTheTableIsReleased)
+{
+    standardPayload();
+    standardInstall();
+    FailAllocOfSize::arm(kCopyChunkSize);
+
+    EXPECT_EQ(UPDATE_E_PAYLOAD, run());
+
+    EXPECT_TRUE(only({"create", "move", "delete"}).empty());
+    // The bars were set up and the first pump ran before the buffer was asked for.
+    EXPECT_EQ(1, drains());
+}
+
+TEST_F(UpdateRunTest, WithoutMemoryForTheStagedFileListNothingElseHappens)
+{
+    standardPayload();
+    standardInstall();
+    withDialog();
+    FailAllocOfSize::arm(4 * sizeof(const char*));
+
+    EXPECT_EQ(UPDATE_E_PAYLOAD, run());
+
+    EXPECT_EQ(std::vector<std::string>({"item 1001", "item 1002", "item 1003"}),
+              only({"item", "range", "pos", "text", "pump", "create", "move", "delete"}));
+}
+
 TEST_F(UpdateRunTest, CancelDuringTheSecondFileDeletesTheFirstAndSecondTemporaryFiles)
 {
     standardPayload();
