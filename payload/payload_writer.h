@@ -35,7 +35,9 @@ int writeUpdater(const std::string& outPath, const std::vector<PackEntry>& entri
 std::vector<uint8_t> buildHashValueList(const std::vector<HashValueRecord>& records,
                                         uint32_t reserved = 0);
 
-// A record from a name (at most 55 bytes) and the checksum of data.
+// A record from a name (at most 55 bytes) and the checksum of data. A longer
+// name fills the 56-byte field without a NUL (cut at 56 bytes); the patch tool
+// checks lengths itself, tests use this for records that never match.
 HashValueRecord makeHashRecord(const std::string& name, const void* data, size_t length);
 
 // Reads a whole file into *out; 1 / 0.

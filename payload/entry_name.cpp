@@ -1,0 +1,140 @@
+// One portable case table serves both builds, so that the host tests and the
+// updater on a Japanese system lower names identically; the system's own
+// routines would make the result depend on the ANSI code page of the machine.
+#include "payload/entry_name.h"
+
+#include <cstring>
+
+#include "payload/file_handle.h"
+
+int isLeadByte(unsigned char c)
+{
+    return ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 1 : 0;
+}
+
+namespace {
+
+// Capital double-byte letters of code page 932 and the distance to their
+// small forms: full-width Latin, Greek, and Cyrillic (whose small letters
+// skip 0x847F, which is not a valid trail byte).
+struct CaseRange {
+    unsigned char lead, firstTrail, lastTrail, delta;
+};
+const CaseRange kCaseRanges[] = {
+    {0x82, 0x60, 0x79, 0x21},   // Ａ-Ｚ -> ａ-ｚ (0x8281-0x829A)
+    {0x83, 0x9F, 0xB6, 0x20},   // Α-Ω -> α-ω (0x83BF-0x83D6)
+    {0x84, 0x40, 0x4E, 0x30},   // А-Н -> а-н (0x8470-0x847E)
+    {0x84, 0x4F, 0x60, 0x31},   // О-Я -> о-я (0x8480-0x8491)
+};
+
+int isSeparator(char c) { return c == '\\' || c == '/'; }
+
+} // namespace
+
+void lowerName(char* name)
+{
+    unsigned char* p = reinterpret_cast<unsigned char*>(name);
+    while (*p != 0) {
+        if (isLeadByte(*p)) {
+            if (p[1] == 0)
+                return;     // a lone lead byte at the end stays as it is
+            for (const CaseRange& r : kCaseRanges) {
+                if (p[0] == r.lead && p[1] >= r.firstTrail && p[1] <= r.lastTrail) {
+                    p[1] = static_cast<unsigned char>(p[1] + r.delta);
+                    break;
+                }
+            }
+            p += 2;
+            continue;
+        }
+        if (*p >= 'A' && *p <= 'Z')
+            *p = static_cast<unsigned char>(*p - 'A' + 'a');
+        ++p;
+    }
+}
+
+int sameName(const char* a, const char* b)
+{
+    size_t la = std::strlen(a), lb = std::strlen(b);
+    if (la >= kMaxPath || lb >= kMaxPath)
+        return 0;
+    char ca[kMaxPath], cb[kMaxPath];
+    std::memcpy(ca, a, la + 1);
+    std::memcpy(cb, b, lb + 1);
+    lowerName(ca);
+    lowerName(cb);
+    return std::strcmp(ca, cb) == 0 ? 1 : 0;
+}
+
+const char* fileNamePart(const char* name)
+{
+    const char* part = nullptr;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
+    while (*p != 0) {
+        if (isLeadByte(*p)) {
+            if (p[1] == 0)
+                break;
+            p += 2;
+            continue;
+        }
+        if (isSeparator(static_cast<char>(*p)))
+            part = reinterpret_cast<const char*>(p + 1);
+        ++p;
+    }
+    if (part != nullptr)
+        return part;
+    if (name[0] != 0 && !isLeadByte(static_cast<unsigned char>(name[0])) && name[1] == ':')
+        return name + 2;
+    return name;
+}
+
+namespace {
+
+// A component Windows would resolve to the parent folder: ".." itself, and
+// "..." or ".. " too, because trailing dots and spaces are dropped from each
+// component of a path.
+int isParentComponent(const char* begin, const char* end)
+{
+    int dots = 0;
+    for (const char* c = begin; c < end; ++c) {
+        if (*c == '.')
+            ++dots;
+        else if (*c != ' ')
+            return 0;
+    }
+    return dots >= 2 ? 1 : 0;
+}
+
+} // namespace
+
+int isSafeInstallName(const char* name)
+{
+    if (name == nullptr || name[0] == 0)
+        return 0;
+    // Covers absolute paths, UNC names and "\\?\" alike.
+    if (isSeparator(name[0]))
+        return 0;
+    const char* component = name;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
+    for (;;) {
+        char c = static_cast<char>(*p);
+        if (c != 0 && isLeadByte(*p)) {
+            if (p[1] == 0)
+                return 0;   // a name cut inside a character
+            p += 2;
+            continue;
+        }
+        if (c == 0 || isSeparator(c)) {
+            const char* end = reinterpret_cast<const char*>(p);
+            if (isParentComponent(component, end))
+                return 0;
+            if (c == 0)
+                return end > component ? 1 : 0;   // a trailing separator names no file
+            component = end + 1;
+        } else if (c == ':') {
+            // A drive ("X:", "X:name") or an alternate stream of some file.
+            return 0;
+        }
+        ++p;
+    }
+}
