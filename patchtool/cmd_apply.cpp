@@ -1,7 +1,9 @@
 // patchtool apply: the update run on a folder, without the registry, the
 // confirmation or the dialog. The run is the updater's own (runUpdate); the
-// tool only answers the seam's questions a window would answer: which file
-// the updater is, and what the dialog's controls show.
+// tool only answers through the seam what the updater's surroundings
+// would: which file the updater is, what the dialog's controls show, and,
+// on a host whose file names are UTF-8, where the run's code page 932
+// paths are.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -24,13 +26,88 @@ const char* const kUsage = "patchtool apply UPDATER DIR";
 os::WindowRef controlRef(int id) { return reinterpret_cast<os::WindowRef>(static_cast<intptr_t>(0x1000 + id)); }
 
 struct ApplyState {
-    std::string updater;        // native path handed out as the module's own
-    std::string folder;         // native install folder
+    std::string updater;        // the updater's path in the run's form
+    std::string folder;         // the install folder in the run's form
     std::string statusSuffix;   // "をインストール中" in code page 932
     uint32_t total = 0, staged = 0, filePosition = 0;
     Progress* progress = nullptr;
 };
 ApplyState* gApply = nullptr;
+
+// The part of a run path after the install folder, for showing.
+std::string inFolder(const char* path)
+{
+    std::string name(path);
+    const std::string prefix = gApply->folder + "\\";
+    if (name.compare(0, prefix.size(), prefix) == 0)
+        name.erase(0, prefix.size());
+    return showName(name);
+}
+
+void say(const char* what, const std::string& name)
+{
+    gApply->progress->clear();
+    std::printf("%-9s %s\n", what, name.c_str());
+    std::fflush(stdout);
+}
+
+bool endsWith(const std::string& s, const char* tail)
+{
+    size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// ---- the run's file calls, with its paths turned into the host's ----------
+
+os::FileRef openForRead(const char* path)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? os::defaultCalls().openForRead(native.c_str()) : os::noFile();
+}
+
+os::FileRef createForWrite(const char* path)
+{
+    std::string native;
+    os::FileRef file = fileSystemPath(path, &native) ? os::defaultCalls().createForWrite(native.c_str()) : os::noFile();
+    if (file == os::noFile())
+        say("CANNOT", "create " + inFolder(path));
+    return file;
+}
+
+int setFileAttributes(const char* path, uint32_t attributes)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? os::defaultCalls().setFileAttributes(native.c_str(), attributes) : 0;
+}
+
+uint32_t getFileAttributes(const char* path)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? os::defaultCalls().getFileAttributes(native.c_str()) : os::kInvalidAttributes;
+}
+
+int moveFileReplace(const char* from, const char* to)
+{
+    std::string nativeFrom, nativeTo;
+    int moved = fileSystemPath(from, &nativeFrom) && fileSystemPath(to, &nativeTo) &&
+                os::defaultCalls().moveFileReplace(nativeFrom.c_str(), nativeTo.c_str());
+    // Staged files come from "<name>.tmp"; the bookkeeping rewrites
+    // KVX.hvl and uninst.lst from side files of its own.
+    bool staged = endsWith(from, ".tmp");
+    if (!moved)
+        say("CANNOT", "move into place " + inFolder(to));
+    else
+        say(staged ? "installed" : "updated", inFolder(to));
+    return moved;
+}
+
+int deleteFile(const char* path)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? os::defaultCalls().deleteFile(native.c_str()) : 0;
+}
+
+// ---- what the dialog would be ---------------------------------------------
 
 uint32_t updaterAsModule(char* buffer, uint32_t size)
 {
@@ -52,11 +129,10 @@ int showStatus(os::WindowRef window, const char* text)
         return 1;
     std::string name(text);
     const std::string& suffix = gApply->statusSuffix;
-    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+    if (name.size() > suffix.size() && endsWith(name, suffix.c_str()))
         name.resize(name.size() - suffix.size());
-    gApply->progress->clear();
-    std::printf("staging   [%u/%u] %s\n", gApply->staged + 1, gApply->total, showName(name).c_str());
-    std::fflush(stdout);
+    say("staging", "[" + std::to_string(gApply->staged + 1) + "/" + std::to_string(gApply->total) + "] " +
+                       showName(name));
     gApply->progress->restart(0xFFFF);
     gApply->filePosition = 0;
     gApply->progress->setItem(showName(name));
@@ -81,18 +157,6 @@ void setPos(os::WindowRef bar, uint32_t position)
 
 // There is no window, so there is never a message.
 int noMessage(os::WindowRef) { return 0; }
-
-int moveAndTell(const char* from, const char* to)
-{
-    int moved = os::defaultCalls().moveFileReplace(from, to);
-    std::string name(to);
-    const std::string prefix = gApply->folder + "\\";
-    if (name.compare(0, prefix.size(), prefix) == 0)
-        name.erase(0, prefix.size());
-    gApply->progress->clear();
-    std::printf("%s %s\n", moved ? "installed" : "NOT MOVED", showName(name).c_str());
-    return moved;
-}
 
 } // namespace
 
@@ -123,8 +187,8 @@ int runApply(const std::vector<std::string>& args)
     ApplyState state;
     std::error_code ec;
     std::string absolute = std::filesystem::absolute(std::filesystem::u8path(args[0]), ec).u8string();
-    if (ec || !corePath(absolute, &state.updater) || !corePath(args[1], &state.folder)) {
-        printProblem("apply", "the paths cannot be opened here (not in the ANSI code page)");
+    if (ec || !runPath(absolute, &state.updater) || !runPath(args[1], &state.folder)) {
+        printProblem("apply", "the updater's or the folder's path has no code page 932 form");
         return kExitFailed;
     }
     if (state.updater.size() >= kMaxPath || state.folder.size() >= kMaxPath) {
@@ -137,13 +201,18 @@ int runApply(const std::vector<std::string>& args)
     state.progress = &progress;
     gApply = &state;
     os::Calls& calls = os::calls();
+    calls.openForRead = openForRead;
+    calls.createForWrite = createForWrite;
+    calls.setFileAttributes = setFileAttributes;
+    calls.getFileAttributes = getFileAttributes;
+    calls.moveFileReplace = moveFileReplace;
+    calls.deleteFile = deleteFile;
     calls.getModuleFileName = updaterAsModule;
     calls.getDlgItem = findControl;
     calls.setWindowText = showStatus;
     calls.setProgressRange = setRange;
     calls.setProgressPos = setPos;
     calls.pumpOneMessage = noMessage;
-    calls.moveFileReplace = moveAndTell;
     raiseFlagOnInterrupt(&cancelRequested);
 
     UpdateResult result = runUpdate(state.folder.c_str());

@@ -9,18 +9,31 @@
 namespace tool {
 namespace {
 
+int isTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+
+// A lead byte pairs only with a byte that can follow it, as the core's
+// name rules read it.
+int isPairAt(const std::string& s, size_t i)
+{
+    return i + 1 < s.size() && isLeadByte(static_cast<unsigned char>(s[i])) &&
+           isTrailByte(static_cast<unsigned char>(s[i + 1]));
+}
+
 // Split at separators that are whole characters, never at a trail byte
-// (0x5C is a valid trail byte in code page 932).
+// (0x5C is a valid trail byte in code page 932). 0 for a lead byte without
+// its trail byte.
 int splitComponents(const std::string& name, std::vector<std::string>* parts)
 {
     std::string part;
+    int whole = 1;
     for (size_t i = 0; i < name.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(name[i]);
-        if (isLeadByte(c)) {
-            if (i + 1 >= name.size())
-                return 0;
+        if (isPairAt(name, i)) {
             part += name[i];
             part += name[++i];
+        } else if (isLeadByte(c)) {
+            whole = 0;
+            part += name[i];
         } else if (c == '\\' || c == '/') {
             parts->push_back(part);
             part.clear();
@@ -29,7 +42,7 @@ int splitComponents(const std::string& name, std::vector<std::string>* parts)
         }
     }
     parts->push_back(part);
-    return 1;
+    return whole;
 }
 
 bool isDeviceName(const std::string& component)
@@ -57,7 +70,7 @@ std::string componentProblem(const std::string& c)
         return "has a \".\" component";
     for (size_t i = 0; i < c.size(); ++i) {
         unsigned char b = static_cast<unsigned char>(c[i]);
-        if (isLeadByte(b)) {
+        if (isPairAt(c, i)) {
             ++i;
             continue;
         }
@@ -86,16 +99,33 @@ std::string installNameProblem(const std::string& name)
     if (std::memchr(name.data(), 0, name.size()))
         return "contains a NUL byte";
     if (!isSafeInstallName(name.c_str()))
-        return "leaves the install folder (absolute, a drive, or \"..\")";
+        return "is not a plain path inside the install folder (absolute, a drive, \"..\", \":\", a trailing \"\\\")";
     std::vector<std::string> parts;
     if (!splitComponents(name, &parts))
-        return "ends in the middle of a double-byte character";
+        return "has half a double-byte character";
     for (const std::string& part : parts) {
         std::string problem = componentProblem(part);
         if (!problem.empty())
             return problem;
     }
     return std::string();
+}
+
+std::string normalSeparators(const std::string& name)
+{
+    std::string out = name;
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (isPairAt(out, i))
+            ++i;
+        else if (out[i] == '/')
+            out[i] = '\\';
+    }
+    return out;
+}
+
+int sameInstalledName(const std::string& a, const std::string& b)
+{
+    return sameName(normalSeparators(a).c_str(), normalSeparators(b).c_str());
 }
 
 int hasFolderPart(const std::string& name)

@@ -155,11 +155,11 @@ std::vector<std::string> planPack(const PackRequest& request, PackPlan* plan)
             const PlannedEntry& b = plan->entries[j];
             if (j == i || b.installedName.empty())
                 continue;
-            if (j > i && sameName(a.installedName.c_str(), b.installedName.c_str()))
+            if (j > i && sameInstalledName(a.installedName, b.installedName))
                 problems.push_back(a.path + " and " + b.path + " are both installed as \"" +
                                    showName(a.installedName) + "\" (letter case does not count)");
             std::string staged = a.installedName + ".tmp";
-            if (sameName(staged.c_str(), b.installedName.c_str()))
+            if (sameInstalledName(staged, b.installedName))
                 problems.push_back(b.path + " is installed as \"" + showName(b.installedName) +
                                    "\", the temporary name under which " + a.path + " is staged");
         }

@@ -36,6 +36,15 @@ std::string toolPath();
 // 0 when the path cannot be expressed there.
 int corePath(const std::string& utf8, std::string* out);
 
+// apply runs the updater's own code, which forms paths from the install
+// folder and code page 932 names. runPath gives the run's form of a UTF-8
+// path; fileSystemPath turns a path the run formed back into one the
+// seam's file calls can open. On POSIX the run works in code page 932 and
+// the files have UTF-8 names; on Windows both are the ANSI code page, as
+// for the updater itself. 0 when a path has no such form.
+int runPath(const std::string& utf8, std::string* out);
+int fileSystemPath(const char* runPath, std::string* out);
+
 // Interrupts (Ctrl-C, and on POSIX SIGTERM and SIGHUP):
 // removeOnInterrupt makes one delete the file at nativePath and end the
 // process (an empty path undoes it); on Windows the delete can fail while

@@ -71,6 +71,20 @@ void handleInterrupts(bool on)
 
 } // namespace
 
+int runPath(const std::string& utf8, std::string* out)
+{
+    std::string cp932, back;
+    if (!rawUtf8ToCp932(utf8, &cp932) || !rawCp932ToUtf8(cp932, &back) || back != utf8)
+        return 0;
+    *out = cp932;
+    return 1;
+}
+
+int fileSystemPath(const char* runPath, std::string* out)
+{
+    return rawCp932ToUtf8(runPath, out);
+}
+
 void removeOnInterrupt(const std::string& nativePath)
 {
     if (nativePath.size() >= sizeof gRemovePath)

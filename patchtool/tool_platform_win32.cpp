@@ -62,6 +62,14 @@ BOOL WINAPI onConsoleEvent(DWORD)
 
 } // namespace
 
+int runPath(const std::string& utf8, std::string* out) { return corePath(utf8, out); }
+
+int fileSystemPath(const char* runPath, std::string* out)
+{
+    *out = runPath;
+    return 1;
+}
+
 void removeOnInterrupt(const std::string& nativePath)
 {
     if (nativePath.size() >= sizeof gRemovePath)
