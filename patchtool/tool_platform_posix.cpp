@@ -82,7 +82,15 @@ int runPath(const std::string& utf8, std::string* out)
 
 int fileSystemPath(const char* runPath, std::string* out)
 {
-    return rawCp932ToUtf8(runPath, out);
+    if (!rawCp932ToUtf8(runPath, out))
+        return 0;
+    // Every 0x5C left in UTF-8 is a separator (a 0x5C trail byte became part
+    // of its character); "/" keeps the seam from reading UTF-8 bytes as
+    // code page 932 lead bytes.
+    for (char& c : *out)
+        if (c == '\\')
+            c = '/';
+    return 1;
 }
 
 void removeOnInterrupt(const std::string& nativePath)
