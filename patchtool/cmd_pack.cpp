@@ -159,21 +159,24 @@ int runPack(const std::vector<std::string>& args)
         return status;
 
     std::vector<std::string> problems;
-    // A positional file installed as KVX.hvl is the list, as if given with --hvl.
-    for (size_t i = 0; i < p.items.size(); ++i) {
-        if (p.hvl.empty() && isHashListName(p.items[i].name)) {
-            PackItem list = p.items[i];
-            p.items.erase(p.items.begin() + static_cast<long>(i));
-            p.items.insert(p.items.begin(), list);
-            p.hvl = list.path;
-            break;
-        }
-    }
-    if (!p.hvl.empty() && !(p.items.size() && p.items[0].path == p.hvl && isHashListName(p.items[0].name))) {
+    // The list goes first. A positional file installed as KVX.hvl is the
+    // list, as if given with --hvl; with --hvl as well, the plan refuses
+    // the two as one name.
+    if (!p.hvl.empty()) {
         PackItem list;
         list.name = "KVX.hvl";
         list.path = p.hvl;
         p.items.insert(p.items.begin(), list);
+    } else {
+        for (size_t i = 0; i < p.items.size(); ++i) {
+            if (isHashListName(p.items[i].name)) {
+                PackItem list = p.items[i];
+                p.items.erase(p.items.begin() + static_cast<long>(i));
+                p.items.insert(p.items.begin(), list);
+                p.hvl = list.path;
+                break;
+            }
+        }
     }
 
     std::vector<std::string> inputs;
