@@ -182,8 +182,9 @@ int check(const std::vector<std::string>& args)
         }
     }
     bool good = missing + differs + unusable == 0;
+    std::string unusableNote = unusable ? ", " + std::to_string(unusable) + " unusable" : "";
     std::printf("hvl check: %s: %u ok, %u missing, %u differ%s\n", good ? "ok" : "FAILED", ok, missing, differs,
-                unusable ? (", " + std::to_string(unusable) + " unusable").c_str() : "");
+                unusableNote.c_str());
     return good ? kExitOk : kExitFailed;
 }
 

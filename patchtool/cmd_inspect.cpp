@@ -67,6 +67,9 @@ int runList(const std::vector<std::string>& args)
     if (!loadReport("list", args, kListUsage, false, &report, &status))
         return status;
     printEntries(report);
+    std::string signature = signatureLine(report);
+    if (!signature.empty())
+        std::printf("%s\n", signature.c_str());
     return kExitOk;
 }
 
@@ -107,15 +110,13 @@ int runVerify(const std::vector<std::string>& args)
             line = "short       " + name + ": the file ends after " + std::to_string(e.bytesRead) + " of its " +
                    std::to_string(e.size) + " bytes";
             break;
-        default:
+        default: {
             ++failed;
-            line = "unreachable " + name + ": its data at 0x" + [&] {
-                char hex[16];
-                std::snprintf(hex, sizeof hex, "%llx",
-                              static_cast<unsigned long long>(report.dataStart) + e.offset);
-                return std::string(hex);
-            }() + " cannot be reached (past 2 GiB or past the end)";
+            char at[24];
+            std::snprintf(at, sizeof at, "0x%llx", static_cast<unsigned long long>(report.dataStart) + e.offset);
+            line = "unreachable " + name + ": its data at " + at + " cannot be reached (past 2 GiB or past the end)";
             break;
+        }
         }
         std::string problem = installNameProblem(e.installedName);
         if (!problem.empty()) {
@@ -125,6 +126,11 @@ int runVerify(const std::vector<std::string>& args)
         }
         std::printf("%s\n", line.c_str());
     }
+    std::string signature = signatureLine(report);
+    if (!signature.empty())
+        std::printf("%s\n", signature.c_str());
+    if (!report.isProgram)
+        std::printf("warning: the part before 0x40000 is not a Windows program\n");
     std::printf("verify: %s: %u verified, %u unverified, %u failed\n", failed ? "FAILED" : "ok", verified, unverified,
                 failed);
     return failed ? kExitFailed : kExitOk;

@@ -4,6 +4,7 @@
 
 #include "patchtool/hash_list_file.h"
 #include "patchtool/install_name.h"
+#include "patchtool/pe_image.h"
 #include "patchtool/text_codec.h"
 #include "payload/entry_name.h"
 
@@ -17,42 +18,6 @@ std::string hex32(uint64_t value)
     return text;
 }
 
-uint32_t readLe32(const std::vector<uint8_t>& b, size_t at)
-{
-    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
-           static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-// The certificate table's size in a PE image's data directory; -1 when the
-// bytes are not a PE image.
-int64_t certificateTableSize(const std::vector<uint8_t>& b)
-{
-    if (b.size() < 0x40 || b[0] != 'M' || b[1] != 'Z')
-        return -1;
-    uint64_t pe = readLe32(b, 0x3C);
-    if (pe + 24 + 2 > b.size() || b[pe] != 'P' || b[pe + 1] != 'E' || b[pe + 2] != 0 || b[pe + 3] != 0)
-        return -1;
-    uint64_t optional = pe + 24;
-    unsigned magic = b[optional] | b[optional + 1] << 8;
-    uint64_t countAt, directories;
-    if (magic == 0x10B) {
-        countAt = optional + 92, directories = optional + 96;
-    } else if (magic == 0x20B) {
-        countAt = optional + 108, directories = optional + 112;
-    } else {
-        return -1;
-    }
-    if (countAt + 4 > b.size())
-        return -1;
-    const uint32_t kSecurityDirectory = 4;
-    if (readLe32(b, countAt) <= kSecurityDirectory)
-        return 0;
-    uint64_t entry = directories + kSecurityDirectory * 8;
-    if (entry + 8 > b.size())
-        return -1;
-    return readLe32(b, entry + 4);
-}
-
 } // namespace
 
 std::string stubProblem(const std::vector<uint8_t>& bytes)
@@ -60,10 +25,10 @@ std::string stubProblem(const std::vector<uint8_t>& bytes)
     if (bytes.size() >= kPayloadOffset)
         return "is " + std::to_string(bytes.size()) + " bytes; the program image must end before 0x40000 (" +
                std::to_string(kPayloadOffset) + "), where the payload starts";
-    int64_t certificates = certificateTableSize(bytes);
-    if (certificates < 0)
+    CertificateTable certificates = certificateTable(bytes);
+    if (!certificates.isProgram)
         return "is not a Windows program (no MZ/PE header)";
-    if (certificates > 0)
+    if (certificates.size > 0)
         return "is signed already; a signature made before the payload is appended does not cover it: "
                "pack the unsigned stub, then sign the packed updater";
     return std::string();

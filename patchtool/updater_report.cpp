@@ -1,8 +1,10 @@
 #include "patchtool/updater_report.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "patchtool/pe_image.h"
 #include "patchtool/progress.h"
 #include "patchtool/text_codec.h"
 #include "patchtool/tool_platform.h"
@@ -40,6 +42,13 @@ int inspectUpdater(const std::string& path, bool readData, UpdaterReport* report
     report->layout = archive.layout();
     report->count = archive.count();
     report->dataStart = archive.dataStart();
+    std::vector<uint8_t> head(4096);
+    if (exe.seek(0))
+        head.resize(exe.read(head.data(), static_cast<uint32_t>(head.size())));
+    CertificateTable certificates = certificateTable(head);
+    report->isProgram = certificates.isProgram;
+    report->certificateOffset = certificates.offset;
+    report->certificateSize = certificates.size;
     char magic[12] = {};
     if (exe.seek(kPayloadOffset) && exe.read(magic, sizeof magic) == sizeof magic)
         report->magic.assign(magic, sizeof magic);
@@ -102,9 +111,33 @@ int inspectUpdater(const std::string& path, bool readData, UpdaterReport* report
                     r.state = sum.equals(r.expected) ? ENTRY_VERIFIED : ENTRY_MISMATCH;
             }
         }
+        uint64_t end = static_cast<uint64_t>(report->dataStart) + r.offset + r.size;
+        if (end > report->payloadEnd)
+            report->payloadEnd = end;
         report->entries.push_back(r);
     }
+    if (report->payloadEnd < report->dataStart)
+        report->payloadEnd = report->dataStart;
     return 1;
+}
+
+std::string signatureLine(const UpdaterReport& r)
+{
+    std::string line;
+    char text[200];
+    if (r.certificateSize) {
+        bool covers = r.certificateOffset >= r.payloadEnd;
+        std::snprintf(text, sizeof text, "signature: a certificate table of %u bytes at 0x%x, %s", r.certificateSize,
+                      r.certificateOffset,
+                      covers ? "after the payload (signed after packing: the signature covers it)"
+                             : "not after the payload: made before the payload was added, it no longer holds");
+        line = text;
+    } else if (r.fileSize > r.payloadEnd) {
+        std::snprintf(text, sizeof text, "after the payload: %llu bytes the updater does not read",
+                      static_cast<unsigned long long>(r.fileSize - r.payloadEnd));
+        line = text;
+    }
+    return line;
 }
 
 } // namespace tool

@@ -41,7 +41,14 @@ struct UpdaterReport {
     bool listLoaded = false;                      // and it loaded as a hash value list
     uint32_t listRecords = 0;
     std::vector<EntryReport> entries;
+    uint64_t payloadEnd = 0;                      // the end of the last entry's data
+    bool isProgram = false;                       // the image before 0x40000 is an MZ/PE program
+    uint32_t certificateOffset = 0, certificateSize = 0;   // its signature, if any
 };
+
+// One line on what follows the payload and whether a signature covers the
+// payload; empty when there is nothing after it and no signature.
+std::string signatureLine(const UpdaterReport& report);
 
 // Reads path (UTF-8) with the updater's own code. With readData, every
 // entry's data are read and checksummed. 0 when the file cannot be opened;
