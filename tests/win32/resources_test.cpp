@@ -64,16 +64,16 @@ struct Reader {
     void alignDword() { at = (at + 3) & ~size_t(3); }
 };
 
+BOOL CALLBACK noteLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out)
+{
+    reinterpret_cast<std::vector<WORD>*>(out)->push_back(language);
+    return TRUE;
+}
+
 std::vector<WORD> languagesOf(LPCSTR type, LPCSTR name)
 {
     std::vector<WORD> found;
-    EnumResourceLanguagesA(
-        updaterImage(), type, name,
-        [](HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out) -> BOOL {
-            reinterpret_cast<std::vector<WORD>*>(out)->push_back(language);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&found));
+    EnumResourceLanguagesA(updaterImage(), type, name, noteLanguage, reinterpret_cast<LONG_PTR>(&found));
     return found;
 }
 
