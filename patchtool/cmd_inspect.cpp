@@ -126,6 +126,11 @@ int runVerify(const std::vector<std::string>& args)
         }
         std::printf("%s\n", line.c_str());
     }
+    if (report.listEntry && !report.listLoaded) {
+        ++failed;
+        std::printf("the KVX.hvl entry is not a hash value list: nothing would be verified, and it would replace "
+                    "the install's own list\n");
+    }
     std::string signature = signatureLine(report);
     if (!signature.empty())
         std::printf("%s\n", signature.c_str());

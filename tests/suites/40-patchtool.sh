@@ -158,6 +158,12 @@ printf 'x' | dd of=bad.exe bs=1 seek=$((0x40190 + H + 1)) conv=notrunc status=no
 run $P verify bad.exe
 expect_status 1 "verify: a changed byte fails"
 expect_in out "mismatch    a.dat" "verify: names the mismatch"
+cp small.exe bad.exe
+printf 'X' | dd of=bad.exe bs=1 seek=$((0x40190 + 7)) conv=notrunc status=none   # the list's magic
+run $P verify bad.exe
+expect_status 1 "verify: a KVX.hvl entry that is no list fails"
+expect_in out "the KVX.hvl entry is not a hash value list" "verify: says so"
+expect_in out "unverified  a.dat" "verify: a.dat is then unverified"
 cp small.exe bad.exe; truncate -s $((0x40190 + H + 1)) bad.exe
 run $P verify bad.exe
 expect_status 1 "verify: a short file fails"
