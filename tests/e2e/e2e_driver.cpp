@@ -27,6 +27,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include "payload/hash_value_list.h"
 #include "payload/payload_archive.h"
@@ -594,6 +595,7 @@ public:
     DWORD pid() const { return pi_.dwProcessId; }
     DWORD threadId() const { return pi_.dwThreadId; }
     HANDLE thread() const { return pi_.hThread; }
+    HANDLE process() const { return pi_.hProcess; }
     bool exited() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
 
     // The full 32-bit exit code once the process ended; false on time-out.
@@ -648,6 +650,25 @@ public:
 private:
     PROCESS_INFORMATION pi_ = {};
 };
+
+// The path from which a process loaded the module named `name`; empty when
+// it has none of that name.
+std::string loadedModule(HANDLE process, const char* name)
+{
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    if (!K32EnumProcessModules(process, modules, sizeof modules, &bytes))
+        return "";
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+        char path[MAX_PATH * 2] = {};
+        K32GetModuleFileNameExA(process, modules[i], path, sizeof path);
+        std::string p = path;
+        std::string base = p.substr(p.find_last_of('\\') + 1);
+        if (lstrcmpiA(base.c_str(), name) == 0)
+            return p;
+    }
+    return "";
+}
 
 // Answers a message box by its button, as a click would, and waits until
 // the box is gone so that the next look does not find it again.
@@ -1298,6 +1319,56 @@ void caseNoUninstallList()
     CHECK(!exists(g.folder + "\\uninst.lst"), "an uninstall list was created");
 }
 
+// A comctl32.dll planted beside the updater (say, in a Downloads folder) is
+// never loaded: the marker it would write stays absent, and the dialog still
+// gets its progress bars from the system's copy.
+void casePlantedDll()
+{
+    const char* name = "planted-dll";
+    GameFiles g;
+    if (!prepareGame(name, &g, 1000) || !buildUpdater(g.updaterPath, g.payload) || !setInstallRecord(g.folder))
+        return;
+    std::string planted = ownFolder() + "planted\\comctl32.dll";
+    std::string beside = caseFolder(name) + "\\comctl32.dll";
+    if (!CopyFileA(planted.c_str(), beside.c_str(), FALSE)) {
+        fail("cannot plant %s", planted.c_str());
+        return;
+    }
+    // Wine takes its own comctl32 wherever the search finds the name, unless
+    // told to prefer a native one; this program name is told so (Windows
+    // always would), and the search must still not find the planted copy.
+    std::string exe = caseFolder(name) + "\\update.exe";
+    MoveFileA(g.updaterPath.c_str(), exe.c_str());
+    const char kAppKey[] = "Software\\Wine\\AppDefaults\\update.exe\\DllOverrides";
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kAppKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        const char kOrder[] = "native,builtin";
+        RegSetValueExA(key, "comctl32", 0, REG_SZ, reinterpret_cast<const BYTE*>(kOrder), sizeof kOrder);
+        RegCloseKey(key);
+    }
+    Updater u;
+    bool started = u.start(exe);
+    if (!started || !confirm(u, IDYES)) {
+        RegDeleteKeyA(HKEY_CURRENT_USER, kAppKey);
+        return;
+    }
+    HWND box = u.waitBox();
+    CHECK(u.sawDialog, "no progress dialog was created");
+    if (box == nullptr) {
+        fail("no outcome box");
+        return;
+    }
+    std::string loaded = loadedModule(u.process(), "comctl32.dll");
+    CHECK(!loaded.empty() && loaded.find(caseFolder(name)) == std::string::npos,
+          "comctl32 loaded from \"%s\"", loaded.c_str());
+    checkBox(readBox(box), kUpdateCompleteText, ICON_INFORMATION, false, nullptr, "outcome");
+    answer(box, IDOK);
+    checkExit(u, UPDATE_OK);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kAppKey);
+    CHECK(!exists(caseFolder(name) + "\\planted-dll-loaded"), "the updater ran the planted comctl32.dll");
+}
+
 struct Case {
     const char* name;
     void (*run)();
@@ -1318,6 +1389,7 @@ const Case kCases[] = {
     {"missing-folder", caseMissingFolder},
     {"damaged", caseDamaged},
     {"no-uninstall-list", caseNoUninstallList},
+    {"planted-dll", casePlantedDll},
 };
 
 int runAll(const std::string& only)
