@@ -369,7 +369,7 @@ expect_in out "outcome: UPDATE_E_FILE_IO" "apply: UPDATE_E_FILE_IO without the f
 rm -rf inst
 
 # ---------------------------------------------------------------------------
-section "the Windows build of the tool"
+section "under Wine: the Windows build of the tool, and the real updater"
 if [ -n "${WINE:-}" ] && [ -n "${UPDATER_WIN_BUILD:-}" ] && [ -f "${UPDATER_WIN_BUILD:-}/patchtool.exe" ]; then
   # Wine sees only the prefix's drive C: (tools/wine-env removes z:).
   C=$WINEPREFIX/drive_c/suite-patchtool.$$
@@ -398,6 +398,30 @@ if [ -n "${WINE:-}" ] && [ -n "${UPDATER_WIN_BUILD:-}" ] && [ -f "${UPDATER_WIN_
     cmp -s "$C/inst/$f" "v2/$f" && ok "Windows apply installed $f" || bad "Windows apply: $f differs"
   done
   rm -rf "$C"
+
+  # The round trip through the real updater: pack on the stub that runs
+  # here, then the updater installs exactly the packed bytes.
+  . "$ROOT/tests/suites/lib/wine-run.bash"
+  if [ -f "$UPDATER_WIN_BUILD/e2e_driver.exe" ]; then
+    run $P pack -o real.exe --stub "$UPDATER_WIN_BUILD/updater.exe" --hvl v2.hvl v2/data01.arc v2/system.arc \
+        v2/sub/deep.bin v2/ツ/x.dat v2/added.arc
+    expect_status 0 "pack on the runnable stub"
+    install_under_wine real.exe v1 real-inst
+    for f in data01.arc system.arc sub/deep.bin ツ/x.dat added.arc same.arc; do
+      cmp -s "real-inst/$f" "v2/$f" && ok "the real updater installed $f as packed" || bad "real updater: $f differs"
+    done
+    cmp -s real-inst/KVX.hvl v2.hvl && ok "the real updater installed the list" || bad "real updater: KVX.hvl"
+    expect_lines "$(tr -d '\0' < real-inst/uninst.lst | iconv -f CP932 -t UTF-8)" "data01.arc
+system.arc
+same.arc
+KVX.hvl
+sub\\deep.bin
+ツ\\x.dat
+added.arc" "the real updater appended the new names to uninst.lst"
+    [ -z "$(find real-inst -name '*.tmp')" ] && ok "no temporary file left by the real updater" || bad "temporary files left"
+  else
+    bad "no $UPDATER_WIN_BUILD/e2e_driver.exe for the round trip through the real updater"
+  fi
 else
   echo "(no Wine environment or no ${UPDATER_WIN_BUILD:-<windows build>}/patchtool.exe: Windows part not run)"
   [ -n "${WINE:-}" ] && bad "Wine is set up but patchtool.exe is missing"
