@@ -348,6 +348,15 @@ expect_hex inst/uninst.lst $(($(stat -c %s inst/uninst.lst) - 1)) 1 "00" "uninst
 run $P hvl check inst v2.hvl
 expect_status 0 "the install checks against the new list"
 
+# Long work shows a progress line on a terminal, and only there.
+script -qec "$P verify patch.exe >/dev/null" /dev/null > tty.txt 2>&1
+grep -qa "reading .*%.*data01.arc" tty.txt && ok "verify shows a progress line on a terminal" || bad "no progress line on a terminal"
+run $P verify patch.exe
+[ ! -s err ] && ok "and none when stderr is not a terminal" || bad "progress written to a non-terminal: $(head -c 200 err)"
+script -qec "$P hvl make v2 -o tty.hvl >/dev/null" /dev/null > tty.txt 2>&1
+grep -qa "checksumming .*%" tty.txt && ok "hvl make shows a progress line on a terminal" || bad "hvl make: no progress line"
+rm -f tty.txt tty.hvl
+
 # A patch the updater would refuse changes nothing.
 cp patch.exe broken.exe
 printf 'x' | dd of=broken.exe bs=1 seek=$(( $(stat -c %s broken.exe) - 2 )) conv=notrunc status=none
