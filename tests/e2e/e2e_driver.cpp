@@ -508,6 +508,27 @@ bool look(DialogView& v)
 
 std::string gShotsFolder;    // as given (a Linux path under Wine)
 
+// The Unix path of a Windows one, through Wine's own export; empty where
+// there is no Wine.
+std::string unixPath(const std::string& windows)
+{
+    if (!windows.empty() && windows[0] == '/')
+        return windows;
+    typedef char*(CDECL * ToUnix)(LPCWSTR);
+    FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    ToUnix toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(found));
+    if (toUnix == nullptr)
+        return "";
+    std::wstring wide(windows.size() + 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, windows.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    char* converted = toUnix(wide.c_str());
+    if (converted == nullptr)
+        return "";
+    std::string out = converted;
+    HeapFree(GetProcessHeap(), 0, converted);
+    return out;
+}
+
 // Wine starts a Unix program as a process of its own whose handle does not
 // wait for it, so the shell writes the picture under a temporary name and
 // renames it when complete, and the driver waits for the final name.
@@ -518,8 +539,12 @@ void screenshot(const char* name)
     char command[1024];
     DWORD n = GetEnvironmentVariableA("E2E_SCREENSHOT_COMMAND", command, sizeof command);
     std::string take = n > 0 && n < sizeof command ? std::string(command, n) : "import -window root";
-    std::string folder = gShotsFolder;
-    if (folder.back() == '/' || folder.back() == '\\')
+    std::string folder = unixPath(gShotsFolder);
+    if (folder.empty()) {
+        say("    screenshot %s skipped: no Unix path for %s", name, gShotsFolder.c_str());
+        return;
+    }
+    if (folder.back() == '/')
         folder.pop_back();
     std::string file = folder + "/" + name + ".png";
     std::string part = folder + "/" + name + ".part.png";
@@ -545,6 +570,49 @@ void screenshot(const char* name)
     else
         fail("screenshot %s was not written", file.c_str());
 }
+
+// With no window manager on the display, Wine waits two seconds for every
+// window it unmaps, and draws no caption on the windows it leaves to one.
+// Unmanaged windows it draws, frame and caption, itself. Set for the
+// programs this driver starts; the earlier setting comes back at the end.
+class UnmanagedWindows {
+public:
+    UnmanagedWindows()
+    {
+        if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr)
+            return;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) !=
+            ERROR_SUCCESS) {
+            key_ = nullptr;
+            return;
+        }
+        DWORD size = sizeof old_ - 1;
+        DWORD type = 0;
+        had_ = RegQueryValueExA(key_, "Managed", nullptr, &type, reinterpret_cast<BYTE*>(old_), &size) ==
+               ERROR_SUCCESS;
+        oldSize_ = size;
+        RegSetValueExA(key_, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+    }
+    ~UnmanagedWindows()
+    {
+        if (key_ == nullptr)
+            return;
+        if (had_)
+            RegSetValueExA(key_, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(old_), oldSize_);
+        else
+            RegDeleteValueA(key_, "Managed");
+        RegCloseKey(key_);
+    }
+    UnmanagedWindows(const UnmanagedWindows&) = delete;
+    UnmanagedWindows& operator=(const UnmanagedWindows&) = delete;
+
+private:
+    static constexpr const char* kKey = "Software\\Wine\\X11 Driver";
+    HKEY key_ = nullptr;
+    bool had_ = false;
+    char old_[64] = {};
+    DWORD oldSize_ = 0;
+};
 
 // Waits until a window of the updater is destroyed or hidden.
 void waitGone(HWND w)
@@ -1527,6 +1595,7 @@ int main(int argc, char** argv)
     }
     if (!gShotsFolder.empty())
         CreateDirectoryA(windowsPath(gShotsFolder).c_str(), nullptr);
+    UnmanagedWindows unmanaged;
     if (mode == "all")
         return runAll(only);
     if (mode == "run-updater" && !target.empty())

@@ -18,21 +18,13 @@ driver=$UPDATER_WIN_BUILD/e2e_driver.exe
 [ -f "$driver" ] || { echo "FAIL: $driver not built"; exit 1; }
 [ -f "$UPDATER_WIN_BUILD/updater.exe" ] || { echo "FAIL: $UPDATER_WIN_BUILD/updater.exe not built"; exit 1; }
 
-# With no window manager on the display, Wine waits two seconds for every
-# window it unmaps; unmanaged windows it draws, frame and caption, itself.
-x11key='HKCU\Software\Wine\X11 Driver'
-had_managed=0
-"$WINE" reg query "$x11key" /v Managed >/dev/null 2>&1 && had_managed=1
-"$WINE" reg add "$x11key" /v Managed /d N /f >/dev/null 2>&1
-
 shots=$ROOT/build/screenshots
 mkdir -p "$shots"
 rm -f "$shots"/confirmation.png "$shots"/progress.png "$shots"/outcome.png "$shots"/cancel-question.png
 
-"$WINE" "$driver" all --shots "$shots" "$@"
+# From inside the prefix: Wine cannot enter a Linux folder outside its drives.
+(cd "$WINEPREFIX/drive_c" && "$WINE" "$driver" all --shots "$shots" "$@")
 status=$?
-
-[ $had_managed -eq 1 ] || "$WINE" reg delete "$x11key" /v Managed /f >/dev/null 2>&1
 
 # Every picture must show something: a black screen means the windows were
 # not there when it was taken.
