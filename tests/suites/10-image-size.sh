@@ -17,7 +17,7 @@ if [ "$size" -ge "$LIMIT" ]; then
 fi
 # A 32-bit image: the build must not have fallen back to another target.
 if command -v i686-w64-mingw32-objdump >/dev/null; then
-  if ! i686-w64-mingw32-objdump -f "$IMAGE" 2>/dev/null | grep -q 'file format pei-i386'; then
+  if ! LC_ALL=C i686-w64-mingw32-objdump -f "$IMAGE" 2>/dev/null | grep -q 'file format pei-i386'; then
     echo "image-size: $IMAGE is not a 32-bit Windows image"
     exit 1
   fi

@@ -10,7 +10,7 @@ exe=$BUILD/updater.exe
 fail=0
 [ -f "$exe" ] || { echo "missing $exe"; exit 1; }
 
-dump=$(i686-w64-mingw32-objdump -p "$exe") || { echo "objdump failed on $exe"; exit 1; }
+dump=$(LC_ALL=C i686-w64-mingw32-objdump -p "$exe") || { echo "objdump failed on $exe"; exit 1; }
 grep -q 'file format pei-i386' <<<"$dump" || { echo "FAIL: $exe is not a 32-bit image"; fail=1; }
 
 dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u)
