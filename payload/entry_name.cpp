@@ -14,6 +14,13 @@ int isLeadByte(unsigned char c)
 
 namespace {
 
+int isTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+
+// 1 when p starts a double-byte character: a lead byte and a byte that can
+// follow it. A lead byte before anything else (the end, "/", ".") is a byte
+// of its own, so it never hides a separator from the scans below.
+int isPairAt(const unsigned char* p) { return isLeadByte(p[0]) && isTrailByte(p[1]); }
+
 // Capital double-byte letters of code page 932 and the distance to their
 // small forms: full-width Latin, Greek, and Cyrillic (whose small letters
 // skip 0x847F, which is not a valid trail byte).
@@ -35,9 +42,7 @@ void lowerName(char* name)
 {
     unsigned char* p = reinterpret_cast<unsigned char*>(name);
     while (*p != 0) {
-        if (isLeadByte(*p)) {
-            if (p[1] == 0)
-                return;     // a lone lead byte at the end stays as it is
+        if (isPairAt(p)) {
             for (const CaseRange& r : kCaseRanges) {
                 if (p[0] == r.lead && p[1] >= r.firstTrail && p[1] <= r.lastTrail) {
                     p[1] = static_cast<unsigned char>(p[1] + r.delta);
@@ -71,9 +76,7 @@ const char* fileNamePart(const char* name)
     const char* part = nullptr;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
     while (*p != 0) {
-        if (isLeadByte(*p)) {
-            if (p[1] == 0)
-                break;
+        if (isPairAt(p)) {
             p += 2;
             continue;
         }
@@ -83,16 +86,16 @@ const char* fileNamePart(const char* name)
     }
     if (part != nullptr)
         return part;
-    if (name[0] != 0 && !isLeadByte(static_cast<unsigned char>(name[0])) && name[1] == ':')
+    if (name[0] != 0 && !isPairAt(reinterpret_cast<const unsigned char*>(name)) && name[1] == ':')
         return name + 2;
     return name;
 }
 
 namespace {
 
-// A component Windows would resolve to the parent folder: ".." itself, and
-// "..." or ".. " too, because trailing dots and spaces are dropped from each
-// component of a path.
+// ".." itself, and components of dots and spaces like "..." or ".. " that
+// the system's trimming of trailing dots and spaces could turn into "..";
+// no real file is named like that.
 int isParentComponent(const char* begin, const char* end)
 {
     int dots = 0;
@@ -118,9 +121,11 @@ int isSafeInstallName(const char* name)
     const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
     for (;;) {
         char c = static_cast<char>(*p);
-        if (c != 0 && isLeadByte(*p)) {
-            if (p[1] == 0)
-                return 0;   // a name cut inside a character
+        if (isLeadByte(*p)) {
+            // A lead byte without its trail byte is no character of the code
+            // page; the system might turn it into anything.
+            if (!isTrailByte(p[1]))
+                return 0;
             p += 2;
             continue;
         }
