@@ -91,34 +91,51 @@ const char* stagedNameOf(const PayloadArchive& archive, const HashValueList& lis
     return record->name;
 }
 
-// 1 when a and b name the same file: letter case ignored as by lowerName, and
-// "\" and "/" taken as the same separator (never inside a double-byte character).
+// The file a safe name stands for, as the file system resolves it: lowered
+// by lowerName, "/" taken as "\", trailing dots and spaces cut from every
+// component, empty and "." components dropped. A double-byte character is
+// kept whole, so its trail byte is never taken for a separator. 0 when the
+// name does not fit a kMaxPath buffer.
+int canonicalName(const char* name, char* out)
+{
+    size_t length = std::strlen(name);
+    if (length >= kMaxPath)
+        return 0;
+    char lowered[kMaxPath];
+    std::memcpy(lowered, name, length + 1);
+    lowerName(lowered);
+    size_t n = 0;
+    const char* p = lowered;
+    while (*p != 0) {
+        size_t start = n, keep = n;
+        while (*p != 0 && *p != '\\' && *p != '/') {
+            if (isLeadByte(static_cast<unsigned char>(*p)) && p[1] != 0) {
+                out[n++] = *p++;
+                out[n++] = *p++;
+                keep = n;
+                continue;
+            }
+            char c = *p++;
+            out[n++] = c;
+            if (c != '.' && c != ' ')
+                keep = n;
+        }
+        n = keep;
+        if (n > start)
+            out[n++] = '\\';
+        if (*p != 0)
+            ++p;
+    }
+    if (n > 0)
+        --n;    // the separator after the last component
+    out[n] = 0;
+    return 1;
+}
+
 int sameInstalledFile(const char* a, const char* b)
 {
-    size_t la = std::strlen(a), lb = std::strlen(b);
-    if (la != lb || la >= kMaxPath)
-        return 0;
     char ca[kMaxPath], cb[kMaxPath];
-    std::memcpy(ca, a, la + 1);
-    std::memcpy(cb, b, lb + 1);
-    lowerName(ca);
-    lowerName(cb);
-    for (size_t k = 0; k < la; ++k) {
-        unsigned char x = static_cast<unsigned char>(ca[k]), y = static_cast<unsigned char>(cb[k]);
-        if (isLeadByte(x) && k + 1 < la) {
-            if (x != y || ca[k + 1] != cb[k + 1])
-                return 0;
-            ++k;
-            continue;
-        }
-        if (x == '/')
-            x = '\\';
-        if (y == '/')
-            y = '\\';
-        if (x != y)
-            return 0;
-    }
-    return 1;
+    return canonicalName(a, ca) && canonicalName(b, cb) && std::strcmp(ca, cb) == 0;
 }
 
 // Refuses, before anything is written, a payload whose files would land

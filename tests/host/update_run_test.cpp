@@ -856,6 +856,11 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"RecordNameEqualToAnotherEntry",
                  {entry("KVX.hvl", buildHashValueList({record("sub\\X.arc", someData())})), entry("x.arc", someData()),
                   entry("sub\\x.ARC", someData())}},
+        NameCase{"SameNameWithATrailingDot", {entry("a.txt", someData()), entry("a.txt.", someData())}},
+        NameCase{"SameNameThroughADotFolderAndADoubleSeparator",
+                 {entry("sub\\a.txt", someData()), entry(".\\sub\\\\.\\a.txt ", someData())}},
+        NameCase{"AnEntryNamedLikeTheUninstallListsSideFile", {entry("Uninst.New", someData())}},
+        NameCase{"AnEntryNamedLikeTheHashValueListsSideFile", {entry("kvx.new", someData())}},
         NameCase{"AnEntryNamedLikeAnothersTemporaryFile", {entry("a", someData()), entry("A.tmp", someData())}},
         NameCase{"TemporaryNameOfALaterEntry", {entry("b.tmp", someData()), entry("b", someData())}}),
     [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.label); });
@@ -906,6 +911,22 @@ INSTANTIATE_TEST_SUITE_P(
                       LegalNameCase{"InASubfolder", "sub\\x.txt", "sub"},
                       LegalNameCase{"InASubfolderEndingInATrailByte", "\x83\x5C\\x.txt", "\x83\x5C"}),
     [](const ::testing::TestParamInfo<LegalNameCase>& info) { return std::string(info.param.label); });
+
+TEST_F(UpdateRunTest, DoubleByteNamesEndingInA5CTrailByteAreNotTakenForAFolder)
+{
+    // "表" + "a" and "表\a" would be one name if 0x5C counted as a separator.
+    std::error_code ec;
+    std::filesystem::create_directory(path("game/\x95\x5C"), ec);
+    buildUpdater({entry("\x95\x5C\\a", pattern(5, 33)), entry("\x95\x5C" "a", pattern(6, 34))});
+    install("uninst.lst", withNul(""));
+
+    EXPECT_EQ(UPDATE_OK, run());
+    EXPECT_EQ(pattern(5, 33), installed("\x95\x5C/a"));
+    EXPECT_EQ(pattern(6, 34), installed("\x95\x5C" "a"));
+    uninstall("\x95\x5C/a");
+    uninstall("\x95\x5C" "a");
+    std::filesystem::remove(gamePath("\x95\x5C"), ec);
+}
 
 TEST_F(UpdateRunTest, NamesThatDifferOnlyInATrailByteThatLooksLikeALetterAreTwoFiles)
 {

@@ -13,7 +13,9 @@
 //   "range 1002 65535"   PBM_SETRANGE32      "pos 1003 2"   PBM_SETPOS
 //   "pump"               one pumpMessages drain began
 //   "create a.tmp"  "attrs a.tmp 128"  "move a.tmp -> a"  "delete a.tmp"
-//   "write 1048576"      one WriteFile call     "alloc 1048576"   one allocation
+//   "write 1048576"      one WriteFile call, followed by "wrote only 512" or
+//                        "write failed" when it did not write everything
+//   "alloc 1048576"      one allocation
 //
 // (paths relative to the install folder). A drain can be scripted to deliver
 // a confirmed cancel, a close (which also clears dialogHandle, as the dialog
@@ -201,7 +203,12 @@ inline int deleteFile(const char* path)
 inline int writeFile(os::FileRef f, const void* buffer, uint32_t count, uint32_t* done)
 {
     note("write " + std::to_string(count));
-    return recording().inner.writeFile(f, buffer, count, done);
+    int ok = recording().inner.writeFile(f, buffer, count, done);
+    if (!ok)
+        note("write failed");
+    else if (*done != count)
+        note("wrote only " + std::to_string(*done));
+    return ok;
 }
 inline void* allocate(size_t bytes)
 {
@@ -309,12 +316,13 @@ public:
         std::filesystem::remove(gamePath(name), ec);
     }
 
-    FolderState folderState() const
+    FolderState folderState() const { return folderStateOf(game()); }
+    static FolderState folderStateOf(const std::string& folder)
     {
         namespace fs = std::filesystem;
         FolderState state;
         std::error_code ec;
-        fs::path root(game());
+        fs::path root(folder);
         for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
             if (it->is_directory(ec))
                 continue;
@@ -340,11 +348,13 @@ public:
         r.folderPrefix = folder + "\\";
         os::Calls& c = os::calls();
         c.getModuleFileName = rec::getModuleFileName;
-        c.getDlgItem = rec::getDlgItem;
-        c.setWindowText = rec::setWindowText;
-        c.setProgressRange = rec::setProgressRange;
-        c.setProgressPos = rec::setProgressPos;
-        c.pumpOneMessage = rec::pumpOneMessage;
+        if (!realWindowCalls) {
+            c.getDlgItem = rec::getDlgItem;
+            c.setWindowText = rec::setWindowText;
+            c.setProgressRange = rec::setProgressRange;
+            c.setProgressPos = rec::setProgressPos;
+            c.pumpOneMessage = rec::pumpOneMessage;
+        }
         c.createForWrite = rec::createForWrite;
         c.setFileAttributes = rec::setFileAttributes;
         c.moveFileReplace = rec::moveFileReplace;
@@ -370,6 +380,10 @@ public:
         return out;
     }
     int drains() const { return recording().drains; }
+
+    // Leaves the dialog calls and the pump to the seam (the Windows side's
+    // real ones); only the file calls are recorded then.
+    bool realWindowCalls = false;
 };
 
 inline std::string statusLine(const std::string& name) { return "text 1001 " + name + kInstalling; }
