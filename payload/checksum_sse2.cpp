@@ -104,10 +104,10 @@ inline void transpose(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3,
     r6 = _mm_unpacklo_epi64(b3, b7), r7 = _mm_unpackhi_epi64(b3, b7);
 }
 
-// Two bytes per lane: w = x0 + 256 x1. XORs the l after x0 into lowsA and
-// the l after x1 into lowsB, and leaves the latter in l. The second l is
-// taken from l directly (233^2 l + 233 x0 + x1), so the chain from one step
-// to the next is a single multiply-add.
+// Two bytes per lane: w = x0 + 256 x1. XORs the l after x0 and the l after
+// x1 into lows and leaves the latter in l. The second l is taken from l
+// directly (233^2 l + 233 x0 + x1), so the chain from one step to the next
+// is a single multiply-add.
 inline void twoBytes(__m128i& l, __m128i w, __m128i& lows)
 {
     const __m128i k = _mm_set1_epi16(233), kk = _mm_set1_epi16(static_cast<int16_t>(233 * 233));
