@@ -45,7 +45,9 @@ public:
     HashValueList& operator=(const HashValueList&) = delete;
 
     // Finds the first entry named kvx.hvl (any case) and loads it by its own
-    // count. 1 when a list was loaded; 0 leaves no list (count 0, no block).
+    // count. 1 when a list was loaded (with count 0: no block, nothing ever
+    // matches); 0 leaves no list (count 0, no block). Records that would pass
+    // 32 bits or the end of the file, or cannot be allocated, are no list.
     int loadFromPayload(const PayloadArchive& archive, FileHandle& exe);
     // The first record whose file-name part, lowered, equals lowerName.
     // Records whose name has no NUL in its field never match.

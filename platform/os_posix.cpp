@@ -25,12 +25,19 @@
 namespace os {
 namespace {
 
+// Names are code page 932 bytes: 0x5C is also the trail byte of characters
+// such as 0x95 0x5C, and only a 0x5C outside a double-byte character is a
+// separator.
 std::string nativePath(const char* path)
 {
     std::string p(path);
-    for (char& c : p)
-        if (c == '\\')
-            c = '/';
+    for (size_t i = 0; i < p.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(p[i]);
+        if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < p.size())
+            ++i;
+        else if (c == '\\')
+            p[i] = '/';
+    }
     return p;
 }
 

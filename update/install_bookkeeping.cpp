@@ -11,19 +11,20 @@
 #include "payload/hash_value_list.h"
 #include "platform/os.h"
 
+const char kHashListSideName[] = "KVX.new";
+const char kUninstallSideName[] = "uninst.new";
+
 namespace {
 
 const char kHashListFile[] = "KVX.hvl";
 const char kUninstallListFile[] = "uninst.lst";
-// Appended to the file name for the side file written before the swap.
-const char kSideFileSuffix[] = ".new";
 const uint32_t kUninstallBufferSize = 0x100000;   // 1 MiB: text, new lines and NUL
 const uint32_t kAttributeNormal = 0x80;           // FILE_ATTRIBUTE_NORMAL
 
 // "%s\%s" into a kMaxPath buffer; 0 when it would not fit (never truncated).
-int formatPath(char* out, const char* folder, const char* name, const char* suffix = "")
+int formatPath(char* out, const char* folder, const char* name)
 {
-    int n = std::snprintf(out, kMaxPath, "%s\\%s%s", folder, name, suffix);
+    int n = std::snprintf(out, kMaxPath, "%s\\%s", folder, name);
     return (n >= 0 && static_cast<uint32_t>(n) < kMaxPath) ? 1 : 0;
 }
 
@@ -49,12 +50,13 @@ struct Piece {
     uint32_t length;
 };
 
-// Writes the pieces to "<path>.new", flushes it and moves it over path. On any
-// failure the side file is deleted and path keeps its old content.
-int replaceFile(const char* folder, const char* name, const Piece* pieces, size_t pieceCount)
+// Writes the pieces to the side file, flushes it and moves it over the file.
+// On any failure the side file is deleted and the file keeps its old content.
+int replaceFile(const char* folder, const char* name, const char* sideName, const Piece* pieces,
+                size_t pieceCount)
 {
     char path[kMaxPath], sidePath[kMaxPath];
-    if (!formatPath(path, folder, name) || !formatPath(sidePath, folder, name, kSideFileSuffix))
+    if (!formatPath(path, folder, name) || !formatPath(sidePath, folder, sideName))
         return 0;
     // A side file left by an interrupted earlier rewrite is ours to overwrite,
     // even if something made it read-only.
@@ -161,7 +163,7 @@ void pruneHashValueList(const char* installFolder)
 
     writeLE32(header + 12, keptCount);
     Piece pieces[] = {{header, kHashListHeaderSize}, {kept.bytes(), keptCount * kHashRecordSize}};
-    replaceFile(installFolder, kHashListFile, pieces, 2);
+    replaceFile(installFolder, kHashListFile, kHashListSideName, pieces, 2);
 }
 
 int updateUninstallList(const char* installFolder, const char* const* staged)
@@ -209,5 +211,5 @@ int updateUninstallList(const char* installFolder, const char* const* staged)
     text[length] = 0;
 
     Piece pieces[] = {{text, length + 1}};
-    return replaceFile(installFolder, kUninstallListFile, pieces, 1);
+    return replaceFile(installFolder, kUninstallListFile, kUninstallSideName, pieces, 1);
 }

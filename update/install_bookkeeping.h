@@ -3,6 +3,13 @@
 // replace it only when the new content is complete.
 #pragma once
 
+// The side files the new content is written to before it replaces the list.
+// Each name is as long as the file it stands in for, so its path fits
+// MAX_PATH whenever the list's own path does. The run refuses payload files
+// installed under these names.
+extern const char kHashListSideName[];      // "KVX.new"
+extern const char kUninstallSideName[];     // "uninst.new"
+
 // Keeps the records whose file exists in installFolder. Reports nothing.
 void pruneHashValueList(const char* installFolder);
 

@@ -123,8 +123,9 @@ int sameInstalledFile(const char* a, const char* b)
 
 // Refuses, before anything is written, a payload whose files would land
 // outside the install folder or collide with each other: two entries
-// installed under the same name, or one installed under another's
-// temporary name (the clean-up would then delete the freshly installed file).
+// installed under the same name, one installed under another's temporary
+// name (the clean-up would then delete the freshly installed file), or one
+// installed under the name of a bookkeeping side file.
 int payloadNamesAreSound(const PayloadArchive& archive, const HashValueList& list)
 {
     const char* names[kMaxEntries];
@@ -135,6 +136,9 @@ int payloadNamesAreSound(const PayloadArchive& archive, const HashValueList& lis
         const uint8_t* expected;
         names[i] = stagedNameOf(archive, list, i, &expected);
         if (!isSafeInstallName(archive.entry(i).name) || !isSafeInstallName(names[i]))
+            return 0;
+        // The bookkeeping would write over such a file right after installing it.
+        if (sameInstalledFile(names[i], kHashListSideName) || sameInstalledFile(names[i], kUninstallSideName))
             return 0;
     }
     for (uint32_t i = 0; i < count; ++i) {

@@ -2,6 +2,8 @@
 // build their fixtures with it, so it must agree with the reader exactly.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -181,6 +183,53 @@ TEST_F(WriterTest, ReadWholeFile)
     ASSERT_EQ(1, readWholeFile(path("in.bin"), &bytes));
     EXPECT_EQ(readFile("in.bin"), bytes);
     EXPECT_EQ(0, readWholeFile(path("missing.bin"), &bytes));
+}
+
+} // namespace
+
+#include <sys/resource.h>
+
+namespace {
+
+long peakResidentKiB()
+{
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Payload files are streamed: a 1 GiB source must not be held in memory.
+TEST_F(WriterTest, AOneGiBPayloadIsStreamedWithFlatMemory)
+{
+    const uint64_t size = 1ull << 30;
+    {
+        // Sparse apart from a marker at its very end.
+        writeFile("huge.src", "");
+        std::filesystem::resize_file(path("huge.src"), size - 3);
+        std::ofstream out(path("huge.src"), std::ios::binary | std::ios::app);
+        out.write("END", 3);
+    }
+    long before = peakResidentKiB();
+    PackEntry big;
+    big.name = "huge.arc";
+    big.sourcePath = path("huge.src");
+    std::string error;
+    ASSERT_EQ(1, writeUpdater(path("upd.exe"), {big, entry("tail.txt", "tail")}, PackOptions(), &error)) << error;
+    expectFile("upd.exe");
+    long grownKiB = peakResidentKiB() - before;
+    EXPECT_LT(grownKiB, 64 * 1024) << "the writer's peak memory grew by " << grownKiB << " KiB";
+
+    FileHandle exe;
+    ASSERT_EQ(1, exe.openRead(path("upd.exe").c_str()));
+    EXPECT_EQ(0x40010u + 2 * 128 + size + 4, exe.size());
+    PayloadArchive archive;
+    ASSERT_EQ(UPDATE_OK, archive.load(exe));
+    EXPECT_EQ(static_cast<uint32_t>(size), archive.entry(0).size);
+    EXPECT_EQ(static_cast<uint32_t>(size), archive.entry(1).offset);
+    ASSERT_EQ(1, exe.seek(archive.dataStart() + static_cast<uint32_t>(size) - 3));
+    char tail[7];
+    ASSERT_EQ(7u, exe.read(tail, 7));
+    EXPECT_EQ("ENDtail", std::string(tail, 7));
 }
 
 } // namespace

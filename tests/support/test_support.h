@@ -111,6 +111,11 @@ public:
         fs::path base = fs::temp_directory_path() / "updater-tests";
         std::error_code ec;
         fs::create_directories(base, ec);
+        static bool swept = false;
+        if (!swept) {
+            swept = true;
+            sweepDeadProcesses(base);
+        }
         for (int attempt = 0; attempt < 1000; ++attempt) {
             fs::path candidate = base / (label + "-" + std::to_string(processId()) + "-" +
                                          std::to_string(serial++));
@@ -198,6 +203,30 @@ private:
         return name;
     }
     static long processId();
+    static bool processIsGone(long pid);
+
+    // Folders of test processes that died before their teardown (a crash, a
+    // kill) would pile up; those of running processes are left alone.
+    static void sweepDeadProcesses(const std::filesystem::path& base)
+    {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+            std::string name = it->path().filename().string();
+            size_t last = name.rfind('-');
+            if (last == std::string::npos || last == 0)
+                continue;
+            size_t before = name.rfind('-', last - 1);
+            if (before == std::string::npos)
+                continue;
+            std::string digits = name.substr(before + 1, last - before - 1);
+            if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            long pid = std::stol(digits);
+            if (pid != processId() && processIsGone(pid))
+                fs::remove_all(it->path(), ec);
+        }
+    }
 
     std::filesystem::path root_;
     std::set<std::string> written_;
@@ -210,9 +239,16 @@ private:
 #ifdef _WIN32
 #include <process.h>
 inline long testsupport::TempDir::processId() { return static_cast<long>(_getpid()); }
+inline bool testsupport::TempDir::processIsGone(long) { return false; }
 #else
+#include <cerrno>
+#include <csignal>
 #include <unistd.h>
 inline long testsupport::TempDir::processId() { return static_cast<long>(getpid()); }
+inline bool testsupport::TempDir::processIsGone(long pid)
+{
+    return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
 #endif
 
 namespace testsupport {

@@ -1,0 +1,228 @@
+// patchtool apply: the update run on a folder, without the registry, the
+// confirmation or the dialog. The run is the updater's own (runUpdate); the
+// tool only answers through the seam what the updater's surroundings
+// would: which file the updater is, what the dialog's controls show, and,
+// on a host whose file names are UTF-8, where the run's code page 932
+// paths are.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "patchtool/commands.h"
+#include "patchtool/progress.h"
+#include "patchtool/text_codec.h"
+#include "patchtool/tool_files.h"
+#include "patchtool/tool_platform.h"
+#include "payload/file_handle.h"
+#include "ui/run_control.h"
+#include "update/update_run.h"
+
+namespace tool {
+namespace {
+
+const char* const kUsage = "patchtool apply UPDATER DIR";
+
+// Stand-ins for the dialog's controls: any distinct non-null values.
+os::WindowRef controlRef(int id) { return reinterpret_cast<os::WindowRef>(static_cast<intptr_t>(0x1000 + id)); }
+
+struct ApplyState {
+    std::string updater;        // the updater's path in the run's form
+    std::string folder;         // the install folder in the run's form
+    std::string statusSuffix;   // "をインストール中" in code page 932
+    uint32_t total = 0, staged = 0, filePosition = 0;
+    Progress* progress = nullptr;
+};
+ApplyState* gApply = nullptr;
+
+// The part of a run path after the install folder, for showing.
+std::string inFolder(const char* path)
+{
+    std::string name(path);
+    const std::string prefix = gApply->folder + "\\";
+    if (name.compare(0, prefix.size(), prefix) == 0)
+        name.erase(0, prefix.size());
+    return showName(name);
+}
+
+void say(const char* what, const std::string& name)
+{
+    gApply->progress->clear();
+    std::printf("%-9s %s\n", what, name.c_str());
+    std::fflush(stdout);
+}
+
+bool endsWith(const std::string& s, const char* tail)
+{
+    size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// ---- the run's file calls, with its paths turned into the host's ----------
+
+os::FileRef openForRead(const char* path)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? os::defaultCalls().openForRead(native.c_str()) : os::noFile();
+}
+
+os::FileRef createForWrite(const char* path)
+{
+    std::string native;
+    os::FileRef file = fileSystemPath(path, &native) ? os::defaultCalls().createForWrite(native.c_str()) : os::noFile();
+    if (file == os::noFile())
+        say("CANNOT", "create " + inFolder(path));
+    return file;
+}
+
+int setFileAttributes(const char* path, uint32_t attributes)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? os::defaultCalls().setFileAttributes(native.c_str(), attributes) : 0;
+}
+
+uint32_t getFileAttributes(const char* path)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? os::defaultCalls().getFileAttributes(native.c_str()) : os::kInvalidAttributes;
+}
+
+int moveFileReplace(const char* from, const char* to)
+{
+    std::string nativeFrom, nativeTo;
+    int moved = fileSystemPath(from, &nativeFrom) && fileSystemPath(to, &nativeTo) &&
+                os::defaultCalls().moveFileReplace(nativeFrom.c_str(), nativeTo.c_str());
+    // Staged files come from "<name>.tmp"; the bookkeeping rewrites
+    // KVX.hvl and uninst.lst from side files of its own.
+    bool staged = endsWith(from, ".tmp");
+    if (!moved)
+        say("CANNOT", "move into place " + inFolder(to));
+    else
+        say(staged ? "installed" : "updated", inFolder(to));
+    return moved;
+}
+
+int deleteFile(const char* path)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? os::defaultCalls().deleteFile(native.c_str()) : 0;
+}
+
+// ---- what the dialog would be ---------------------------------------------
+
+uint32_t updaterAsModule(char* buffer, uint32_t size)
+{
+    if (size == 0)
+        return 0;
+    uint32_t n = static_cast<uint32_t>(gApply->updater.size());
+    if (n >= size)
+        n = size - 1;
+    std::memcpy(buffer, gApply->updater.data(), n);
+    buffer[n] = '\0';
+    return n;
+}
+
+os::WindowRef findControl(os::WindowRef, int id) { return controlRef(id); }
+
+int showStatus(os::WindowRef window, const char* text)
+{
+    if (window != controlRef(IDC_STATUS_TEXT))
+        return 1;
+    std::string name(text);
+    const std::string& suffix = gApply->statusSuffix;
+    if (name.size() > suffix.size() && endsWith(name, suffix.c_str()))
+        name.resize(name.size() - suffix.size());
+    say("staging", "[" + std::to_string(gApply->staged + 1) + "/" + std::to_string(gApply->total) + "] " +
+                       showName(name));
+    gApply->progress->restart(0xFFFF);
+    gApply->filePosition = 0;
+    gApply->progress->setItem(showName(name));
+    return 1;
+}
+
+void setRange(os::WindowRef bar, uint32_t high)
+{
+    if (bar == controlRef(IDC_TOTAL_PROGRESS))
+        gApply->total = high;
+}
+
+void setPos(os::WindowRef bar, uint32_t position)
+{
+    if (bar == controlRef(IDC_TOTAL_PROGRESS)) {
+        gApply->staged = position;
+    } else if (bar == controlRef(IDC_FILE_PROGRESS) && position > gApply->filePosition) {
+        gApply->progress->advance(position - gApply->filePosition);
+        gApply->filePosition = position;
+    }
+}
+
+// There is no window, so there is never a message.
+int noMessage(os::WindowRef) { return 0; }
+
+} // namespace
+
+int runApply(const std::vector<std::string>& args)
+{
+    if (wantsHelp(args)) {
+        std::printf("usage: %s\n\nApplies UPDATER's payload to the folder DIR with the updater's own run: every\n"
+                    "file staged beside its target as NAME.tmp and verified, then all moved into\n"
+                    "place, KVX.hvl trimmed and uninst.lst extended, exactly as the updater does\n"
+                    "once the player said Yes. No registry, no question, no dialog. Prints each\n"
+                    "file and the outcome (UPDATE_OK, UPDATE_E_PAYLOAD, ...); exit status 0 only\n"
+                    "for UPDATE_OK. Try a patch on a copy of an install, not on the only one.\n"
+                    "Ctrl-C cancels the run as the dialog's cancel button does.\n",
+                    kUsage);
+        return kExitOk;
+    }
+    if (args.size() != 2)
+        return usageError("apply", "expects an updater and a folder", kUsage);
+    FileInfo updater = fileInfo(args[0]);
+    if (!updater.regular) {
+        printProblem("apply", args[0] + ": " + (updater.exists ? "not a regular file" : "no such file"));
+        return kExitFailed;
+    }
+    if (!fileInfo(args[1]).directory) {
+        printProblem("apply", args[1] + ": not a folder");
+        return kExitFailed;
+    }
+    ApplyState state;
+    std::error_code ec;
+    std::string absolute = std::filesystem::absolute(std::filesystem::u8path(args[0]), ec).u8string();
+    if (ec || !runPath(absolute, &state.updater) || !runPath(args[1], &state.folder)) {
+        printProblem("apply", "the updater's or the folder's path has no code page 932 form");
+        return kExitFailed;
+    }
+    if (state.updater.size() >= kMaxPath || state.folder.size() >= kMaxPath) {
+        printProblem("apply", "a path is longer than the updater's 259 bytes");
+        return kExitFailed;
+    }
+    toCp932("をインストール中", &state.statusSuffix);
+
+    Progress progress("staging", 0xFFFF);
+    state.progress = &progress;
+    gApply = &state;
+    os::Calls& calls = os::calls();
+    calls.openForRead = openForRead;
+    calls.createForWrite = createForWrite;
+    calls.setFileAttributes = setFileAttributes;
+    calls.getFileAttributes = getFileAttributes;
+    calls.moveFileReplace = moveFileReplace;
+    calls.deleteFile = deleteFile;
+    calls.getModuleFileName = updaterAsModule;
+    calls.getDlgItem = findControl;
+    calls.setWindowText = showStatus;
+    calls.setProgressRange = setRange;
+    calls.setProgressPos = setPos;
+    calls.pumpOneMessage = noMessage;
+    raiseFlagOnInterrupt(&cancelRequested);
+
+    UpdateResult result = runUpdate(state.folder.c_str());
+
+    raiseFlagOnInterrupt(nullptr);
+    os::restoreCalls();
+    gApply = nullptr;
+    progress.clear();
+    std::printf("outcome: %s (0x%08x)\n", updateResultName(result), static_cast<unsigned>(result));
+    return result == UPDATE_OK ? kExitOk : kExitFailed;
+}
+
+} // namespace tool
