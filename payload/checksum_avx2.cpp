@@ -3,9 +3,11 @@
 // the high half, so that every shuffle stays within its half), and segment
 // lengths are multiples of 32 bytes, one load of the h pass.
 //
-// Nothing here relies on the stack being aligned to 32 bytes (32-bit
-// Windows does not keep it so): values go to memory only through unaligned
-// stores, and the one aligned load reads a static table.
+// Windows keeps the stack aligned to 4 bytes (32-bit) or 16 (64-bit), never
+// to 32, and the compiler cannot always make up for it there: vectors go to
+// and from memory only through unaligned loads and stores, but for the
+// static power table. What the compiler itself spills is checked by
+// tests/suites/checksum_codegen.sh.
 #include <immintrin.h>
 
 #include "payload/checksum_paths.h"
@@ -128,17 +130,23 @@ inline void twoBytes(__m256i& l, __m256i w, __m256i& lows)
     lows = _mm256_xor_si256(lows, _mm256_xor_si256(afterX0, l));
 }
 
+// What a block adds to: the byte sum (64-bit lanes), the XOR of the bytes
+// and the XOR of the low bytes of h (16-bit lanes). Kept as bytes, moved in
+// and out with unaligned loads and stores, so that no vector lives on the
+// stack where the compiler would have to align it.
 struct Accumulators {
-    __m256i byteSum, byteXor, lows;
+    uint8_t byteSum[32], byteXor[32], lows[32];
 };
+
+inline __m256i get(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline void put(uint8_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 
 // One block of groups * kLanes segments of len bytes at p; returns h after it.
 // power is 233^len.
 inline uint32_t block(uint32_t h, const uint8_t* p, size_t groups, size_t len, uint32_t power,
                       Accumulators& acc)
 {
-    // Working copies in registers; acc is memory unless this is inlined.
-    __m256i byteSum = acc.byteSum, byteXor = acc.byteXor, lows = acc.lows;
+    __m256i byteSum = get(acc.byteSum), byteXor = get(acc.byteXor), lows = get(acc.lows);
     uint16_t l[kGroups * kLanes];   // each lane's running low byte (and junk above it)
     for (size_t s = 0; s < groups * kLanes; ++s) {
         l[s] = static_cast<uint16_t>(h);
@@ -165,7 +173,7 @@ inline uint32_t block(uint32_t h, const uint8_t* p, size_t groups, size_t len, u
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(l + g * kLanes), lanes);
         }
     }
-    acc.byteSum = byteSum, acc.byteXor = byteXor, acc.lows = lows;
+    put(acc.byteSum, byteSum), put(acc.byteXor, byteXor), put(acc.lows, lows);
     return h;
 }
 
@@ -184,7 +192,7 @@ size_t checksumUpdateAvx2(FileChecksum& sum, const uint8_t* data, size_t length)
     const size_t groupBytes = kLanes * kSegment;
     const size_t blockBytes = kGroups * groupBytes;
     const uint32_t segmentPower = checksumPower(kSegment);
-    Accumulators acc = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+    Accumulators acc = {};
     uint32_t h = sum.h;
     size_t done = 0;
     for (; length - done >= blockBytes; done += blockBytes)
@@ -203,13 +211,13 @@ size_t checksumUpdateAvx2(FileChecksum& sum, const uint8_t* data, size_t length)
         return 0;
 
     // The four 64-bit byte sums are only needed mod 2^32.
-    __m128i s = halvesAdded(acc.byteSum);
+    __m128i s = halvesAdded(get(acc.byteSum));
     s = _mm_add_epi32(s, _mm_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2)));
     uint32_t byteSum = static_cast<uint32_t>(_mm_cvtsi128_si32(s));
-    uint32_t x = xorLanes(halvesXored(acc.byteXor));
+    uint32_t x = xorLanes(halvesXored(get(acc.byteXor)));
     x ^= x >> 16;
     x ^= x >> 8;
-    uint32_t lows = xorLanes(halvesXored(acc.lows));
+    uint32_t lows = xorLanes(halvesXored(get(acc.lows)));
     lows ^= lows >> 16;         // 16-bit lanes: their low bytes only
 
     sum.a = static_cast<uint8_t>(sum.a + checksumSumOfLows(sum.h, h, byteSum));

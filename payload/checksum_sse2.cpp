@@ -104,10 +104,10 @@ inline void transpose(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3,
     r6 = _mm_unpacklo_epi64(b3, b7), r7 = _mm_unpackhi_epi64(b3, b7);
 }
 
-// Two bytes per lane: w = x0 + 256 x1. XORs the l after x0 into lowsA and
-// the l after x1 into lowsB, and leaves the latter in l. The second l is
-// taken from l directly (233^2 l + 233 x0 + x1), so the chain from one step
-// to the next is a single multiply-add.
+// Two bytes per lane: w = x0 + 256 x1. XORs the l after x0 and the l after
+// x1 into lows and leaves the latter in l. The second l is taken from l
+// directly (233^2 l + 233 x0 + x1), so the chain from one step to the next
+// is a single multiply-add.
 inline void twoBytes(__m128i& l, __m128i w, __m128i& lows)
 {
     const __m128i k = _mm_set1_epi16(233), kk = _mm_set1_epi16(static_cast<int16_t>(233 * 233));
@@ -117,17 +117,23 @@ inline void twoBytes(__m128i& l, __m128i w, __m128i& lows)
     lows = _mm_xor_si128(lows, _mm_xor_si128(afterX0, l));
 }
 
+// What a block adds to: the byte sum (64-bit lanes), the XOR of the bytes
+// and the XOR of the low bytes of h (16-bit lanes). Kept as bytes, moved in
+// and out with unaligned loads and stores, so that no vector lives on the
+// stack where the compiler would have to align it.
 struct Accumulators {
-    __m128i byteSum, byteXor, lows;
+    uint8_t byteSum[16], byteXor[16], lows[16];
 };
+
+inline __m128i get(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void put(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // One block of groups * kLanes segments of len bytes at p; returns h after it.
 // power is 233^len.
 inline uint32_t block(uint32_t h, const uint8_t* p, size_t groups, size_t len, uint32_t power,
                       Accumulators& acc)
 {
-    // Working copies in registers; acc is memory unless this is inlined.
-    __m128i byteSum = acc.byteSum, byteXor = acc.byteXor, lows = acc.lows;
+    __m128i byteSum = get(acc.byteSum), byteXor = get(acc.byteXor), lows = get(acc.lows);
     uint16_t l[kGroups * kLanes];   // each lane's running low byte (and junk above it)
     for (size_t s = 0; s < groups * kLanes; ++s) {
         l[s] = static_cast<uint16_t>(h);
@@ -151,7 +157,7 @@ inline uint32_t block(uint32_t h, const uint8_t* p, size_t groups, size_t len, u
             _mm_storeu_si128(reinterpret_cast<__m128i*>(l + g * kLanes), lanes);
         }
     }
-    acc.byteSum = byteSum, acc.byteXor = byteXor, acc.lows = lows;
+    put(acc.byteSum, byteSum), put(acc.byteXor, byteXor), put(acc.lows, lows);
     return h;
 }
 
@@ -170,7 +176,7 @@ size_t checksumUpdateSse2(FileChecksum& sum, const uint8_t* data, size_t length)
     const size_t groupBytes = kLanes * kSegment;
     const size_t blockBytes = kGroups * groupBytes;
     const uint32_t segmentPower = checksumPower(kSegment);
-    Accumulators acc = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+    Accumulators acc = {};
     uint32_t h = sum.h;
     size_t done = 0;
     for (; length - done >= blockBytes; done += blockBytes)
@@ -189,12 +195,12 @@ size_t checksumUpdateSse2(FileChecksum& sum, const uint8_t* data, size_t length)
         return 0;
 
     // The two 64-bit byte sums are only needed mod 2^32.
-    __m128i s = _mm_add_epi32(acc.byteSum, _mm_shuffle_epi32(acc.byteSum, _MM_SHUFFLE(1, 0, 3, 2)));
+    __m128i s = _mm_add_epi32(get(acc.byteSum), _mm_shuffle_epi32(get(acc.byteSum), _MM_SHUFFLE(1, 0, 3, 2)));
     uint32_t byteSum = static_cast<uint32_t>(_mm_cvtsi128_si32(s));
-    uint32_t x = xorLanes(acc.byteXor);
+    uint32_t x = xorLanes(get(acc.byteXor));
     x ^= x >> 16;
     x ^= x >> 8;
-    uint32_t lows = xorLanes(acc.lows);
+    uint32_t lows = xorLanes(get(acc.lows));
     lows ^= lows >> 16;         // 16-bit lanes: their low bytes only
 
     sum.a = static_cast<uint8_t>(sum.a + checksumSumOfLows(sum.h, h, byteSum));
