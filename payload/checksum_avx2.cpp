@@ -7,7 +7,7 @@
 // to 32, and the compiler cannot always make up for it there: vectors go to
 // and from memory only through unaligned loads and stores, but for the
 // static power table. What the compiler itself spills is checked by
-// tests/suites/checksum_codegen.sh.
+// tests/suites/15-checksum-codegen.sh.
 #include <immintrin.h>
 
 #include "payload/checksum_paths.h"

@@ -16,12 +16,13 @@ ROOT=${ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 
 check_object() {   # check_object OBJECT BITS OBJDUMP NM
   python3 - "$@" <<'PY'
-import re, subprocess, sys
+import os, re, subprocess, sys
 obj, bits, objdump, nm = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
 problems = []
+env = dict(os.environ, LC_ALL="C")
 
 defined = [l.split()[-1] for l in subprocess.run([nm, "--defined-only", "-g", obj], capture_output=True,
-           text=True, check=True).stdout.splitlines() if l.strip()]
+           text=True, check=True, env=env).stdout.splitlines() if l.strip()]
 entry = [s for s in defined if "checksumUpdateSse2" in s or "checksumUpdateAvx2" in s]
 if len(entry) != 1 or len(defined) != 1:
     problems.append("defines %s; expected only its entry point" % (defined,))
@@ -32,7 +33,7 @@ aligned_move = re.compile(r"^v?mov(dqa|aps|apd|ntdq|ntps|ntpd)$")
 unaligned_ok = re.compile(r"^(movdqu|movups|movupd|movq|movd|movss|movsd|movlps|movhps|movlpd|movhpd|"
                           r"pinsrw|pextrw|cvtsi2s[sd]l?|lddqu|ldmxcsr|stmxcsr)$")
 dis = subprocess.run([objdump, "-d", "--no-show-raw-insn", obj], capture_output=True, text=True,
-                     check=True).stdout
+                     check=True, env=env).stdout
 function, realign = None, 0
 needs = []
 def close():

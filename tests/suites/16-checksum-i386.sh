@@ -5,7 +5,7 @@
 # kernels refuse 32-bit programs), but the same compiler in 32-bit mode, with
 # its eight vector registers and its spills, can be run this way. What is
 # particular to the Windows objects (their stack alignment) is checked by
-# checksum_codegen.sh.
+# 15-checksum-codegen.sh.
 set -uo pipefail
 ROOT=${ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 CXX=i686-linux-gnu-g++
