@@ -651,9 +651,21 @@ public:
         std::string line = "\"" + exe + "\"";
         std::vector<char> buffer(line.begin(), line.end());
         buffer.push_back('\0');
-        if (!CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            folder.empty() ? nullptr : folder.c_str(), &si, &pi_)) {
-            fail("cannot start %s: error %lu", utf8(exe).c_str(), GetLastError());
+        // Under load Wine now and then refuses to map a file written a moment
+        // ago by a Unix program (ERROR_INTERNAL_ERROR); a later try works.
+        BOOL ok = FALSE;
+        DWORD error = 0;
+        for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
+            if (attempt > 0)
+                Sleep(1000);
+            ok = CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                folder.empty() ? nullptr : folder.c_str(), &si, &pi_);
+            error = ok ? 0 : GetLastError();
+            if (!ok && error != ERROR_INTERNAL_ERROR)
+                break;
+        }
+        if (!ok) {
+            fail("cannot start %s: error %lu", utf8(exe).c_str(), error);
             pi_ = PROCESS_INFORMATION();
             return false;
         }
