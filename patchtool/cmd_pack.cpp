@@ -311,7 +311,7 @@ int runPack(const std::vector<std::string>& args)
     UpdaterReport report;
     if (!written) {
         failure = "writing " + partial + " failed: " + error;
-    } else if (!inspectUpdater(partial, true, &report)) {
+    } else if (!readUpdaterReport(partial, true, &report)) {
         failure = partial + ": cannot be opened to read it back";
     } else {
         std::string problem = readBackProblem(report, plan, p.layout, request.records != nullptr, sums);

@@ -27,7 +27,7 @@ const char* entryStateName(EntryState state)
     return "unknown";
 }
 
-int inspectUpdater(const std::string& path, bool readData, UpdaterReport* report)
+int readUpdaterReport(const std::string& path, bool readData, UpdaterReport* report)
 {
     *report = UpdaterReport();
     std::string native;

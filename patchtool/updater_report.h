@@ -54,7 +54,7 @@ std::string signatureLine(const UpdaterReport& report);
 // entry's data are read and checksummed. 0 when the file cannot be opened;
 // otherwise 1 with *report filled (loadResult says whether the table was
 // readable). Reading the data shows a progress line.
-int inspectUpdater(const std::string& path, bool readData, UpdaterReport* report);
+int readUpdaterReport(const std::string& path, bool readData, UpdaterReport* report);
 
 const char* entryStateName(EntryState state);
 

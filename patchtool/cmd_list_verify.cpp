@@ -24,7 +24,7 @@ int loadReport(const char* command, const std::vector<std::string>& args, const 
     }
     const std::string& path = args[0];
     FileInfo info = fileInfo(path);
-    if (!info.regular || !inspectUpdater(path, readData, report)) {
+    if (!info.regular || !readUpdaterReport(path, readData, report)) {
         printProblem(command, path + ": " + (!info.exists ? "no such file" : !info.regular ? "not a regular file"
                                                                                            : "cannot open for reading"));
         *status = kExitFailed;
