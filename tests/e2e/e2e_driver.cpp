@@ -1195,28 +1195,39 @@ void caseSecondUpdater()
     checkUntouched(before, g.folder);
 }
 
+// Starts an updater of a big payload, answers Yes and waits until the
+// dialog names the second data file. The dialog, or null after a failure.
+HWND runToSecondFile(const char* name, GameFiles* g, FolderState* before, Updater* u, DialogView* v)
+{
+    if (!prepareGame(name, g, kBig) || !buildUpdater(g->updaterPath, g->payload) || !setInstallRecord(g->folder))
+        return nullptr;
+    *before = snapshot(g->folder);
+    if (!u->start(g->updaterPath, "") || !confirm(*u, IDYES))
+        return nullptr;
+    HWND dialog = u->waitDialog();
+    if (dialog == nullptr) {
+        fail("no progress dialog");
+        return nullptr;
+    }
+    firstLook(*v, dialog);
+    if (!waitForStatus(*v, "data01001.arc")) {
+        fail("the status text never named data01001.arc");
+        return nullptr;
+    }
+    return dialog;
+}
+
 // Cancel clicked while the second data file is being staged.
 void caseCancel(bool confirmed)
 {
     const char* name = confirmed ? "cancel-yes" : "cancel-no";
     GameFiles g;
-    if (!prepareGame(name, &g, kBig) || !buildUpdater(g.updaterPath, g.payload) || !setInstallRecord(g.folder))
-        return;
-    FolderState before = snapshot(g.folder);
+    FolderState before;
     Updater u;
-    if (!u.start(g.updaterPath, "") || !confirm(u, IDYES))
-        return;
-    HWND dialog = u.waitDialog();
-    if (dialog == nullptr) {
-        fail("no progress dialog");
-        return;
-    }
     DialogView v;
-    firstLook(v, dialog);
-    if (!waitForStatus(v, "data01001.arc")) {
-        fail("the status text never named data01001.arc");
+    HWND dialog = runToSecondFile(name, &g, &before, &u, &v);
+    if (dialog == nullptr)
         return;
-    }
     HWND button = GetDlgItem(dialog, IDC_CANCEL_UPDATE);
     PostMessageA(button, BM_CLICK, 0, 0);
     HWND question = u.waitBox();
@@ -1262,23 +1273,12 @@ void caseClosed(bool quit)
 {
     const char* name = quit ? "quit-message" : "dialog-closed";
     GameFiles g;
-    if (!prepareGame(name, &g, kBig) || !buildUpdater(g.updaterPath, g.payload) || !setInstallRecord(g.folder))
-        return;
-    FolderState before = snapshot(g.folder);
+    FolderState before;
     Updater u;
-    if (!u.start(g.updaterPath, "") || !confirm(u, IDYES))
-        return;
-    HWND dialog = u.waitDialog();
-    if (dialog == nullptr) {
-        fail("no progress dialog");
-        return;
-    }
     DialogView v;
-    firstLook(v, dialog);
-    if (!waitForStatus(v, "data01001.arc")) {
-        fail("the status text never named data01001.arc");
+    HWND dialog = runToSecondFile(name, &g, &before, &u, &v);
+    if (dialog == nullptr)
         return;
-    }
     if (quit)
         PostThreadMessageA(u.threadId(), WM_QUIT, 0, 0);
     else
