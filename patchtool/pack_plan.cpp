@@ -110,8 +110,9 @@ std::vector<std::string> planPack(const PackRequest& request, PackPlan* plan)
         plan->entries.push_back(entry);
     }
 
-    // Names the updater would mix up: the same file twice, or one file's
-    // name equal to another's temporary name ("x" staged as "x.tmp").
+    // Names the updater would mix up (its own rule): the same file twice,
+    // one file's name equal to another's temporary name ("x" staged as
+    // "x.tmp"), or one file a folder of another ("a" and "a\b").
     for (size_t i = 0; i < plan->entries.size(); ++i) {
         const PlannedEntry& a = plan->entries[i];
         if (a.installedName.empty())
@@ -120,13 +121,25 @@ std::vector<std::string> planPack(const PackRequest& request, PackPlan* plan)
             const PlannedEntry& b = plan->entries[j];
             if (j == i || b.installedName.empty())
                 continue;
-            if (j > i && sameInstalledName(a.installedName, b.installedName))
-                problems.push_back(a.path + " and " + b.path + " are both installed as \"" +
-                                   showName(a.installedName) + "\" (letter case does not count)");
-            std::string staged = a.installedName + ".tmp";
-            if (sameInstalledName(staged, b.installedName))
+            switch (installNameClash(a.installedName.c_str(), b.installedName.c_str())) {
+            case NAMES_APART:
+                break;
+            case NAMES_SAME_FILE:
+                if (j > i)
+                    problems.push_back(a.path + " and " + b.path + " are both installed as \"" +
+                                       showName(a.installedName) +
+                                       "\" (letter case, \"/\" or \"\\\" and trailing dots do not count)");
+                break;
+            case NAMES_TEMPORARY:
                 problems.push_back(b.path + " is installed as \"" + showName(b.installedName) +
                                    "\", the temporary name under which " + a.path + " is staged");
+                break;
+            case NAMES_FOLDER:
+                problems.push_back(b.path + " is installed as \"" + showName(b.installedName) + "\", inside " +
+                                   a.path + ", which is installed as \"" + showName(a.installedName) +
+                                   "\" (or staged as its \".tmp\"): one name cannot be a file and a folder");
+                break;
+            }
         }
     }
 

@@ -143,3 +143,174 @@ int isSafeInstallName(const char* name)
         ++p;
     }
 }
+
+namespace {
+
+int isDotOrSpace(char c) { return c == '.' || c == ' '; }
+
+int upperAscii(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+
+int sameUpper(const char* begin, const char* end, const char* word)
+{
+    size_t n = std::strlen(word);
+    if (static_cast<size_t>(end - begin) != n)
+        return 0;
+    for (size_t i = 0; i < n; ++i)
+        if (upperAscii(begin[i]) != word[i])
+            return 0;
+    return 1;
+}
+
+// Windows opens the device for its name followed by anything from the first
+// ".", and ignores spaces before that dot: "nul .txt", "COM1.tar.gz". Spaces
+// in front are cut too, which is stricter than Windows needs.
+int isDeviceName(const char* begin, const char* end)
+{
+    const char* stop = begin;
+    while (stop < end && *stop != '.')
+        ++stop;
+    while (begin < stop && *begin == ' ')
+        ++begin;
+    while (stop > begin && stop[-1] == ' ')
+        --stop;
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices)
+        if (sameUpper(begin, stop, device))
+            return 1;
+    if (stop - begin == 4 && (sameUpper(begin, begin + 3, "COM") || sameUpper(begin, begin + 3, "LPT")))
+        return begin[3] >= '0' && begin[3] <= '9';
+    return 0;
+}
+
+NameProblem partProblem(const char* begin, const char* end, const char** at)
+{
+    *at = begin;
+    if (begin == end)
+        return NAME_EMPTY_PART;
+    int onlyDotsAndSpaces = 1;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
+    const unsigned char* stop = reinterpret_cast<const unsigned char*>(end);
+    while (p < stop) {
+        if (isPairAt(p)) {
+            onlyDotsAndSpaces = 0;
+            p += 2;
+            continue;
+        }
+        if (*p < 0x20 || *p == 0x7F || std::strchr("<>\"|?*", *p) != nullptr) {
+            *at = reinterpret_cast<const char*>(p);
+            return NAME_BAD_CHARACTER;
+        }
+        if (!isDotOrSpace(static_cast<char>(*p)))
+            onlyDotsAndSpaces = 0;
+        ++p;
+    }
+    if (onlyDotsAndSpaces)
+        return NAME_DOTS_AND_SPACES;
+    // "." and " " are never trail bytes, so a final one is a character.
+    if (isDotOrSpace(end[-1]))
+        return NAME_TRAILING_DOT_OR_SPACE;
+    if (isDeviceName(begin, end))
+        return NAME_DEVICE;
+    return NAME_OK;
+}
+
+// The file a name stands for, as the file system resolves it: lowered by
+// lowerName, "/" taken as "\", trailing dots and spaces cut from every
+// part, empty and "." parts dropped. 0 when the name does not fit a
+// kMaxPath buffer.
+int canonicalName(const char* name, char* out)
+{
+    size_t length = std::strlen(name);
+    if (length >= kMaxPath)
+        return 0;
+    char lowered[kMaxPath];
+    std::memcpy(lowered, name, length + 1);
+    lowerName(lowered);
+    size_t n = 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(lowered);
+    while (*p != 0) {
+        size_t start = n, keep = n;
+        while (*p != 0 && !isSeparator(static_cast<char>(*p))) {
+            if (isPairAt(p)) {
+                out[n++] = static_cast<char>(*p++);
+                out[n++] = static_cast<char>(*p++);
+                keep = n;
+                continue;
+            }
+            char c = static_cast<char>(*p++);
+            out[n++] = c;
+            if (!isDotOrSpace(c))
+                keep = n;
+        }
+        n = keep;
+        if (n > start)
+            out[n++] = '\\';
+        if (*p != 0)
+            ++p;
+    }
+    if (n > 0)
+        --n;    // the separator after the last part
+    out[n] = 0;
+    return 1;
+}
+
+// 1 when folder names a folder that path lies in.
+int isFolderOf(const char* folder, const char* path)
+{
+    size_t n = std::strlen(folder);
+    return n > 0 && std::strncmp(folder, path, n) == 0 && path[n] == '\\';
+}
+
+} // namespace
+
+NameProblem installNameProblem(const char* name, const char** at)
+{
+    const char* where = name;
+    if (at == nullptr)
+        at = &where;
+    *at = name;
+    if (!isSafeInstallName(name))
+        return NAME_LEAVES_FOLDER;
+    // A safe name holds whole characters only, so the scan below never
+    // splits a pair.
+    const char* part = name;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
+    for (;;) {
+        if (isPairAt(p)) {
+            p += 2;
+            continue;
+        }
+        if (*p == 0 || isSeparator(static_cast<char>(*p))) {
+            const char* end = reinterpret_cast<const char*>(p);
+            NameProblem problem = partProblem(part, end, at);
+            if (problem != NAME_OK)
+                return problem;
+            if (*p == 0)
+                break;
+            part = end + 1;
+        }
+        ++p;
+    }
+    *at = name;
+    return NAME_OK;
+}
+
+NameClash installNameClash(const char* a, const char* b)
+{
+    char ca[kMaxPath], cb[kMaxPath], tempA[kMaxPath], ct[kMaxPath];
+    size_t la = std::strlen(a);
+    // A name too long to compare is refused elsewhere; taking it as a clash
+    // keeps it out of the folder all the same.
+    if (la + 4 >= kMaxPath || !canonicalName(a, ca) || !canonicalName(b, cb))
+        return NAMES_SAME_FILE;
+    std::memcpy(tempA, a, la);
+    std::memcpy(tempA + la, ".tmp", 5);
+    canonicalName(tempA, ct);
+    if (std::strcmp(ca, cb) == 0)
+        return NAMES_SAME_FILE;
+    if (std::strcmp(ct, cb) == 0)
+        return NAMES_TEMPORARY;
+    if (isFolderOf(ca, cb) || isFolderOf(ct, cb))
+        return NAMES_FOLDER;
+    return NAMES_APART;
+}

@@ -22,7 +22,6 @@ const uint32_t kAttributeNormal = 0x80;     // FILE_ATTRIBUTE_NORMAL
 const uint32_t kFileBarRange = 0xFFFF;
 // "をインストール中" ("installing ..."), code page 932.
 const char kInstallingSuffix[] = "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86";
-const char kTempSuffix[] = ".tmp";
 
 struct Controls {
     os::WindowRef statusText;
@@ -91,58 +90,14 @@ const char* stagedNameOf(const PayloadArchive& archive, const HashValueList& lis
     return record->name;
 }
 
-// The file a safe name stands for, as the file system resolves it: lowered
-// by lowerName, "/" taken as "\", trailing dots and spaces cut from every
-// component, empty and "." components dropped. A double-byte character is
-// kept whole, so its trail byte is never taken for a separator. 0 when the
-// name does not fit a kMaxPath buffer.
-int canonicalName(const char* name, char* out)
-{
-    size_t length = std::strlen(name);
-    if (length >= kMaxPath)
-        return 0;
-    char lowered[kMaxPath];
-    std::memcpy(lowered, name, length + 1);
-    lowerName(lowered);
-    size_t n = 0;
-    const char* p = lowered;
-    while (*p != 0) {
-        size_t start = n, keep = n;
-        while (*p != 0 && *p != '\\' && *p != '/') {
-            if (isLeadByte(static_cast<unsigned char>(*p)) && p[1] != 0) {
-                out[n++] = *p++;
-                out[n++] = *p++;
-                keep = n;
-                continue;
-            }
-            char c = *p++;
-            out[n++] = c;
-            if (c != '.' && c != ' ')
-                keep = n;
-        }
-        n = keep;
-        if (n > start)
-            out[n++] = '\\';
-        if (*p != 0)
-            ++p;
-    }
-    if (n > 0)
-        --n;    // the separator after the last component
-    out[n] = 0;
-    return 1;
-}
-
-int sameInstalledFile(const char* a, const char* b)
-{
-    char ca[kMaxPath], cb[kMaxPath];
-    return canonicalName(a, ca) && canonicalName(b, cb) && std::strcmp(ca, cb) == 0;
-}
-
-// Refuses, before anything is written, a payload whose files would land
-// outside the install folder or collide with each other: two entries
-// installed under the same name, one installed under another's temporary
-// name (the clean-up would then delete the freshly installed file), or one
-// installed under the name of a bookkeeping side file.
+// Refuses, before anything is written, a payload that names a file the
+// rule of installNameProblem refuses (outside the install folder, a device,
+// a name Windows would change), or names that get in each other's way: two
+// entries installed under one name, one installed under another's
+// temporary name (the clean-up would then delete the freshly installed
+// file) or inside it as a folder ("a" with "a\b": the commit of "a" would
+// act on the folder), or one installed under the name of a bookkeeping side
+// file. Entry names are checked as well as the names they are staged under.
 int payloadNamesAreSound(const PayloadArchive& archive, const HashValueList& list)
 {
     const char* names[kMaxEntries];
@@ -152,23 +107,18 @@ int payloadNamesAreSound(const PayloadArchive& archive, const HashValueList& lis
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t* expected;
         names[i] = stagedNameOf(archive, list, i, &expected);
-        if (!isSafeInstallName(archive.entry(i).name) || !isSafeInstallName(names[i]))
+        if (installNameProblem(archive.entry(i).name, nullptr) != NAME_OK ||
+            installNameProblem(names[i], nullptr) != NAME_OK)
             return 0;
         // The bookkeeping would write over such a file right after installing it.
-        if (sameInstalledFile(names[i], kHashListSideName) || sameInstalledFile(names[i], kUninstallSideName))
+        if (installNameClash(names[i], kHashListSideName) != NAMES_APART ||
+            installNameClash(names[i], kUninstallSideName) != NAMES_APART)
             return 0;
     }
-    for (uint32_t i = 0; i < count; ++i) {
-        char tempName[kMaxPath];
-        if (!fits(std::snprintf(tempName, kMaxPath, "%s%s", names[i], kTempSuffix)))
-            return 0;
-        for (uint32_t j = 0; j < count; ++j) {
-            if (j == i)
-                continue;
-            if ((j > i && sameInstalledFile(names[i], names[j])) || sameInstalledFile(tempName, names[j]))
+    for (uint32_t i = 0; i < count; ++i)
+        for (uint32_t j = 0; j < count; ++j)
+            if (j != i && installNameClash(names[i], names[j]) != NAMES_APART)
                 return 0;
-        }
-    }
     return 1;
 }
 

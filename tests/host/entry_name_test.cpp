@@ -142,4 +142,110 @@ TEST(EntryName, SafeInstallNames)
     EXPECT_EQ(0, isSafeInstallName(nullptr));
 }
 
+TEST(EntryName, InstallNameRule)
+{
+    struct Case {
+        std::string name;
+        NameProblem problem;
+        size_t at;      // where *at points for a refused name
+    } const cases[] = {
+        {"data01000.arc", NAME_OK, 0},
+        {"sub\\data.arc", NAME_OK, 0},
+        {"sub/deeper/data.arc", NAME_OK, 0},
+        {"..foo.txt", NAME_OK, 0},
+        {"a..b", NAME_OK, 0},
+        {"\x95\x5C..txt", NAME_OK, 0},                 // 表..txt
+        {"\x83\x5C\\x.dat", NAME_OK, 0},               // ソ\x.dat
+        {"console.dat", NAME_OK, 0},
+        {"com10.dat", NAME_OK, 0},
+        {"com.dat", NAME_OK, 0},
+        {"nul_.txt", NAME_OK, 0},
+        {"conin.txt", NAME_OK, 0},
+        {"\x82\x6D\x82\x74\x82\x6B", NAME_OK, 0},      // ＮＵＬ: full-width letters are no device
+        // What isSafeInstallName refuses stays refused.
+        {"", NAME_LEAVES_FOLDER, 0},
+        {"..\\evil", NAME_LEAVES_FOLDER, 0},
+        {"C:x", NAME_LEAVES_FOLDER, 0},
+        {"sub\\", NAME_LEAVES_FOLDER, 0},
+        {"x\x83", NAME_LEAVES_FOLDER, 0},
+        // A last part that names no file: the folder itself, or nothing.
+        {".", NAME_DOTS_AND_SPACES, 0},
+        {" ", NAME_DOTS_AND_SPACES, 0},
+        {" . ", NAME_DOTS_AND_SPACES, 0},
+        {". .", NAME_LEAVES_FOLDER, 0},                  // two dots: taken for ".."
+        {"sub\\.", NAME_DOTS_AND_SPACES, 4},
+        {"sub/ ", NAME_DOTS_AND_SPACES, 4},
+        {".\\a.txt", NAME_DOTS_AND_SPACES, 0},
+        {"a\\ \\b", NAME_DOTS_AND_SPACES, 2},
+        {"a\\\\b", NAME_EMPTY_PART, 2},
+        {"a//b", NAME_EMPTY_PART, 2},
+        // Names Windows would store under another name.
+        {"a.bin.", NAME_TRAILING_DOT_OR_SPACE, 0},
+        {"a.bin ", NAME_TRAILING_DOT_OR_SPACE, 0},
+        {"sub.\\a", NAME_TRAILING_DOT_OR_SPACE, 0},
+        {"foo..", NAME_TRAILING_DOT_OR_SPACE, 0},
+        {"\x95\x5C.", NAME_TRAILING_DOT_OR_SPACE, 0},    // 表.
+        // Characters no Windows file name holds.
+        {"a?b", NAME_BAD_CHARACTER, 1},
+        {"sub\\a*", NAME_BAD_CHARACTER, 5},
+        {"a<b", NAME_BAD_CHARACTER, 1},
+        {"a>b", NAME_BAD_CHARACTER, 1},
+        {"a|b", NAME_BAD_CHARACTER, 1},
+        {"a\"b", NAME_BAD_CHARACTER, 1},
+        {"tab\there", NAME_BAD_CHARACTER, 3},
+        {"del\x7F", NAME_BAD_CHARACTER, 3},
+        {"\x83\x7C" "a", NAME_OK, 0},                    // ポ: its trail byte is no "|"
+        // Devices, in any part, any letter case, with any extension.
+        {"CON", NAME_DEVICE, 0},
+        {"con.arc", NAME_DEVICE, 0},
+        {"sub\\nul.txt", NAME_DEVICE, 4},
+        {"nul .txt", NAME_DEVICE, 0},
+        {"COM1.tar.gz", NAME_DEVICE, 0},
+        {"Aux", NAME_DEVICE, 0},
+        {"prn.x", NAME_DEVICE, 0},
+        {"com9", NAME_DEVICE, 0},
+        {"LPT1.dat", NAME_DEVICE, 0},
+        {"lpt0", NAME_DEVICE, 0},
+        {"CONIN$", NAME_DEVICE, 0},
+        {"conout$.log", NAME_DEVICE, 0},
+        {"nul\\a.txt", NAME_DEVICE, 0},
+        {"a\\Com3\\b", NAME_DEVICE, 2},
+    };
+    for (const Case& c : cases) {
+        const char* at = nullptr;
+        EXPECT_EQ(c.problem, installNameProblem(c.name.c_str(), &at)) << c.name;
+        EXPECT_EQ(c.at, static_cast<size_t>(at - c.name.c_str())) << c.name;
+        EXPECT_EQ(c.problem, installNameProblem(c.name.c_str(), nullptr)) << c.name;
+    }
+}
+
+TEST(EntryName, NameClashes)
+{
+    struct Case {
+        const char *a, *b;
+        NameClash ab, ba;
+    } const cases[] = {
+        {"a.dat", "b.dat", NAMES_APART, NAMES_APART},
+        {"Sub\\DATA.arc", "sub/data.ARC", NAMES_SAME_FILE, NAMES_SAME_FILE},
+        {"\x82\x60.dat", "\x82\x81.dat", NAMES_SAME_FILE, NAMES_SAME_FILE},   // Ａ and ａ
+        {"a.txt", "a.txt.", NAMES_SAME_FILE, NAMES_SAME_FILE},
+        {"sub\\a.txt", ".\\sub\\\\.\\a.txt ", NAMES_SAME_FILE, NAMES_SAME_FILE},
+        {"a.dat", "A.DAT.tmp", NAMES_TEMPORARY, NAMES_APART},
+        {"a", "a\\b", NAMES_FOLDER, NAMES_APART},
+        {"A", "a/b/c", NAMES_FOLDER, NAMES_APART},
+        {"a.", "a\\b", NAMES_FOLDER, NAMES_APART},
+        {"a", "a.tmp\\b", NAMES_FOLDER, NAMES_APART},
+        {"a", "ab\\c", NAMES_APART, NAMES_APART},
+        {"a\\b", "a\\bc", NAMES_APART, NAMES_APART},
+        // ソ ends in 0x5C: "ソ" is no folder of "ソ\x", and "\x83" no folder of "ソ".
+        {"\x83\x5C", "\x83\x5C\\x", NAMES_FOLDER, NAMES_APART},
+        {"\x83\x5C" "a", "\x83\x5C\\a", NAMES_APART, NAMES_APART},
+        {"\x83\x5C/x", "\x83\x5C\\x", NAMES_SAME_FILE, NAMES_SAME_FILE},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.ab, installNameClash(c.a, c.b)) << c.a << " / " << c.b;
+        EXPECT_EQ(c.ba, installNameClash(c.b, c.a)) << c.b << " / " << c.a;
+    }
+}
+
 } // namespace

@@ -865,6 +865,53 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"TemporaryNameOfALaterEntry", {entry("b.tmp", someData()), entry("b", someData())}}),
     [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.label); });
 
+// Names the updater accepted before it shared the patch tool's rule: each
+// reached the folder (or the commit) before something failed, or installed
+// a file under a name other than the one recorded.
+INSTANTIATE_TEST_SUITE_P(
+    HostileNames, RefusedPayloadTest,
+    ::testing::Values(
+        NameCase{"Dot", oneEntry(".")},
+        NameCase{"Space", oneEntry(" ")},
+        NameCase{"DotInAFolder", oneEntry("sub\\.")},
+        NameCase{"SpaceInAFolder", oneEntry("sub\\ ")},
+        NameCase{"DotFolder", oneEntry(".\\x.txt")},
+        NameCase{"EmptyFolderPart", oneEntry("sub\\\\x.txt")},
+        NameCase{"TrailingDot", oneEntry("x.txt.")},
+        NameCase{"Device", oneEntry("con.arc")},
+        NameCase{"DeviceInAFolder", oneEntry("sub\\nul.txt")},
+        NameCase{"DeviceWithASpaceBeforeTheDot", oneEntry("nul .txt")},
+        NameCase{"DeviceWithTwoExtensions", oneEntry("COM1.tar.gz")},
+        NameCase{"ConsoleInput", oneEntry("CONIN$")},
+        NameCase{"DeviceAsAFolder", oneEntry("lpt9\\x.txt")},
+        NameCase{"ReservedCharacter", oneEntry("a?.txt")},
+        NameCase{"ControlCharacter", oneEntry("a\x01.txt")},
+        NameCase{"RecordWithADeviceFolder", viaRecord("Aux\\data.arc")},
+        NameCase{"RecordWithATrailingDotFolder", viaRecord("sub.\\data.arc")},
+        NameCase{"AFileAndAFolderOfTheSameName", {entry("sub\\x", someData()), entry("sub\\x\\y", someData())}},
+        NameCase{"AFolderBeforeItsFile", {entry("sub\\X\\y", someData()), entry("sub\\x.", someData())}},
+        NameCase{"AFolderThroughARecord",
+                 {entry("KVX.hvl", buildHashValueList({record("sub\\d", someData())})), entry("d", someData()),
+                  entry("sub/D/e", someData())}},
+        NameCase{"ATemporaryFileAsAFolder", {entry("sub\\x", someData()), entry("sub\\x.tmp\\y", someData())}}),
+    [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.label); });
+
+TEST_F(UpdateRunTest, AFileBesideADotIsNotInstalledEither)
+{
+    // Seen before: "a.bin" was replaced, then the commit reset the folder's
+    // own attributes for "." and failed to move a file over it.
+    install("a.bin", pattern(10, 40));
+    install("uninst.lst", withNul("a.bin\n"));
+    buildUpdater({entry("a.bin", pattern(20, 41)), entry(".", pattern(5, 42))});
+    FolderState before = folderState();
+
+    EXPECT_EQ(UPDATE_E_PAYLOAD, run());
+
+    expectUntouched(before);
+    EXPECT_TRUE(only({"create", "attrs", "move", "delete"}).empty());
+    expectFinalFiles({"setup.exe", "game/a.bin", "game/uninst.lst"});
+}
+
 struct LegalNameCase {
     const char* label;
     const char* name;

@@ -218,6 +218,15 @@ refused "an absolute name" "not a plain path inside the install folder" --stub s
 refused "a drive" "not a plain path inside the install folder" --stub stub.exe "C:evil.dat=in/f1.dat"
 refused "a Windows device name" "Windows device" --stub stub.exe "aux.dat=in/f1.dat"
 refused "a '?' in a name" "'?'" --stub stub.exe "a?.dat=in/f1.dat"
+# The updater's own rule, so each message names the entry and the reason.
+refused "a name that is the folder itself" 'in/f1.dat (name ".")' --stub stub.exe ".=in/f1.dat"
+refused "a name that is the folder itself: the reason" 'made only of dots and spaces' --stub stub.exe ".=in/f1.dat"
+refused "a folder's own dot" 'made only of dots and spaces' --stub stub.exe "sub/.=in/f1.dat"
+refused "a device despite a space before the dot" "Windows device (nul .txt)" --stub stub.exe "nul .txt=in/f1.dat"
+refused "a device with two extensions" "Windows device (COM1.tar.gz)" --stub stub.exe "COM1.tar.gz=in/f1.dat"
+refused "a device as a folder" "Windows device (CONOUT\$)" --stub stub.exe "CONOUT\$/x.dat=in/f1.dat"
+refused "a file that is another's folder" "in/f2.dat is installed as \"A\\b.dat\", inside in/f1.dat" \
+  --stub stub.exe "a=in/f1.dat" "A/b.dat=in/f2.dat"
 refused "the same name twice, letter case aside" "are both installed as" --stub stub.exe in/one/same.dat in/two/SAME.DAT
 refused "another's temporary name" "the temporary name" --stub stub.exe x.dat=in/f1.dat x.dat.tmp=in/f2.dat
 refused "uninst.lst" "uninstall list" --stub stub.exe uninst.lst=in/f1.dat
