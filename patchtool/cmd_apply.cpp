@@ -3,7 +3,8 @@
 // tool only answers through the seam what the updater's surroundings
 // would: which file the updater is, what the dialog's controls show, and,
 // on a host whose file names are UTF-8, where the run's code page 932
-// paths are.
+// paths are. Its file calls go on to the seam's entries in place when apply
+// starts (the system's, or a test's).
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -31,6 +32,12 @@ struct ApplyState {
     std::string statusSuffix;   // "をインストール中" in code page 932
     uint32_t total = 0, staged = 0, filePosition = 0;
     Progress* progress = nullptr;
+    os::Calls inner;            // the file calls the run's go on to
+    // Set by Ctrl-C. It reaches cancelRequested only through the pump, as a
+    // click on the dialog's cancel button would: the commit never pumps, so
+    // an interrupt that comes once staging is complete lets the commit and
+    // the bookkeeping finish, and the outcome is what they really did.
+    int32_t interrupted = 0;
 };
 ApplyState* gApply = nullptr;
 
@@ -62,13 +69,13 @@ bool endsWith(const std::string& s, const char* tail)
 os::FileRef openForRead(const char* path)
 {
     std::string native;
-    return fileSystemPath(path, &native) ? os::defaultCalls().openForRead(native.c_str()) : os::noFile();
+    return fileSystemPath(path, &native) ? gApply->inner.openForRead(native.c_str()) : os::noFile();
 }
 
 os::FileRef createForWrite(const char* path)
 {
     std::string native;
-    os::FileRef file = fileSystemPath(path, &native) ? os::defaultCalls().createForWrite(native.c_str()) : os::noFile();
+    os::FileRef file = fileSystemPath(path, &native) ? gApply->inner.createForWrite(native.c_str()) : os::noFile();
     if (file == os::noFile())
         say("CANNOT", "create " + inFolder(path));
     return file;
@@ -77,20 +84,20 @@ os::FileRef createForWrite(const char* path)
 int setFileAttributes(const char* path, uint32_t attributes)
 {
     std::string native;
-    return fileSystemPath(path, &native) ? os::defaultCalls().setFileAttributes(native.c_str(), attributes) : 0;
+    return fileSystemPath(path, &native) ? gApply->inner.setFileAttributes(native.c_str(), attributes) : 0;
 }
 
 uint32_t getFileAttributes(const char* path)
 {
     std::string native;
-    return fileSystemPath(path, &native) ? os::defaultCalls().getFileAttributes(native.c_str()) : os::kInvalidAttributes;
+    return fileSystemPath(path, &native) ? gApply->inner.getFileAttributes(native.c_str()) : os::kInvalidAttributes;
 }
 
 int moveFileReplace(const char* from, const char* to)
 {
     std::string nativeFrom, nativeTo;
     int moved = fileSystemPath(from, &nativeFrom) && fileSystemPath(to, &nativeTo) &&
-                os::defaultCalls().moveFileReplace(nativeFrom.c_str(), nativeTo.c_str());
+                gApply->inner.moveFileReplace(nativeFrom.c_str(), nativeTo.c_str());
     // Staged files come from "<name>.tmp"; the bookkeeping rewrites
     // KVX.hvl and uninst.lst from side files of its own.
     bool staged = endsWith(from, ".tmp");
@@ -104,7 +111,7 @@ int moveFileReplace(const char* from, const char* to)
 int deleteFile(const char* path)
 {
     std::string native;
-    return fileSystemPath(path, &native) ? os::defaultCalls().deleteFile(native.c_str()) : 0;
+    return fileSystemPath(path, &native) ? gApply->inner.deleteFile(native.c_str()) : 0;
 }
 
 // ---- what the dialog would be ---------------------------------------------
@@ -155,8 +162,14 @@ void setPos(os::WindowRef bar, uint32_t position)
     }
 }
 
-// There is no window, so there is never a message.
-int noMessage(os::WindowRef) { return 0; }
+// There is no window, so there is never a message; an interrupt is taken
+// here as the cancel button's confirmed click.
+int noMessage(os::WindowRef)
+{
+    if (gApply->interrupted != 0)
+        cancelRequested = 1;
+    return 0;
+}
 
 } // namespace
 
@@ -169,7 +182,9 @@ int runApply(const std::vector<std::string>& args)
                     "once the player said Yes. No registry, no question, no dialog. Prints each\n"
                     "file and the outcome (UPDATE_OK, UPDATE_E_PAYLOAD, ...); exit status 0 only\n"
                     "for UPDATE_OK. Try a patch on a copy of an install, not on the only one.\n"
-                    "Ctrl-C cancels the run as the dialog's cancel button does.\n",
+                    "Ctrl-C cancels the run as the dialog's cancel button does: while files are\n"
+                    "staged; once all are staged the files are moved into place regardless and\n"
+                    "the outcome says how that went.\n",
                     kUsage);
         return kExitOk;
     }
@@ -201,6 +216,7 @@ int runApply(const std::vector<std::string>& args)
     state.progress = &progress;
     gApply = &state;
     os::Calls& calls = os::calls();
+    state.inner = calls;
     calls.openForRead = openForRead;
     calls.createForWrite = createForWrite;
     calls.setFileAttributes = setFileAttributes;
@@ -213,14 +229,16 @@ int runApply(const std::vector<std::string>& args)
     calls.setProgressRange = setRange;
     calls.setProgressPos = setPos;
     calls.pumpOneMessage = noMessage;
-    raiseFlagOnInterrupt(&cancelRequested);
+    raiseFlagOnInterrupt(&state.interrupted);
 
     UpdateResult result = runUpdate(state.folder.c_str());
 
     raiseFlagOnInterrupt(nullptr);
-    os::restoreCalls();
+    os::calls() = state.inner;
     gApply = nullptr;
     progress.clear();
+    if (state.interrupted != 0 && cancelRequested == 0)
+        std::printf("interrupted once every file was staged: the run did not stop there\n");
     std::printf("outcome: %s (0x%08x)\n", updateResultName(result), static_cast<unsigned>(result));
     return result == UPDATE_OK ? kExitOk : kExitFailed;
 }
