@@ -82,9 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::strcpy(lowered, e.name);
         lowerName(lowered);
         isSafeInstallName(e.name);
+        installNameProblem(e.name, nullptr);
+        if (i > 0)
+            installNameClash(archive.entry(i - 1).name, e.name);
         const HashValueRecord* r = list.findRecord(lowered);
         if (r != nullptr) {
             isSafeInstallName(r->name);
+            installNameProblem(r->name, nullptr);
+            installNameClash(r->name, e.name);
             fileNamePart(r->name);
         }
         if (archive.seekToEntry(exe, i)) {

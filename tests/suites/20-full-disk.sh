@@ -16,6 +16,7 @@ ROOT=${ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 started_wine=0
 if [ -z "${WINE:-}" ]; then
   . "$ROOT/tools/wine-env"
+  wine_env_as_user
   wine_env_start
   started_wine=1
   trap wine_env_stop EXIT
@@ -44,6 +45,7 @@ trap 'cleanup; [ $started_wine = 1 ] && wine_env_stop' EXIT
 [ -n "$letter" ] || { echo "FAIL: no free drive letter in $WINEPREFIX/dosdevices"; exit 1; }
 ln -s "$mnt" "$WINEPREFIX/dosdevices/$letter:"
 mkdir "$mnt/game"
+wine_env_give "$mnt"
 drive=$(echo "$letter" | tr a-z A-Z)
 
 status=0

@@ -393,6 +393,7 @@ if [ -n "${WINE:-}" ] && [ -n "${UPDATER_WIN_BUILD:-}" ] && [ -f "${UPDATER_WIN_
   C=$WINEPREFIX/drive_c/suite-patchtool.$$
   rm -rf "$C"; mkdir -p "$C"
   cp -r v2 stub.exe "$C/"
+  wine_env_give "$C"
   PW() { "$WINE" "$UPDATER_WIN_BUILD/patchtool.exe" "$@"; }
   cw='C:\suite-patchtool.'$$
   run PW hvl make "$cw\\v2" -o "$cw\\v2.hvl"
@@ -409,6 +410,7 @@ if [ -n "${WINE:-}" ] && [ -n "${UPDATER_WIN_BUILD:-}" ] && [ -f "${UPDATER_WIN_
   expect_status 0 "patchtool.exe verify"
   # apply with the Windows seam: the run's own calls, ANSI code page 932.
   cp -r v1 "$C/inst"
+  wine_env_give "$C/inst"
   run PW apply "$cw\\patch.exe" "$cw\\inst"
   expect_status 0 "patchtool.exe apply"
   expect_in out "outcome: UPDATE_OK" "patchtool.exe apply: outcome"

@@ -11,6 +11,7 @@ set -uo pipefail
 ROOT=${ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 if [ -z "${WINE:-}" ]; then
   . "$ROOT/tools/wine-env"
+  wine_env_as_user
   wine_env_start
   trap wine_env_stop EXIT
 fi
@@ -20,6 +21,7 @@ driver=$UPDATER_WIN_BUILD/e2e_driver.exe
 
 shots=$ROOT/build/screenshots
 mkdir -p "$shots"
+wine_env_give "$shots"   # the driver writes the pictures as Wine's user
 rm -f "$shots"/confirmation.png "$shots"/progress.png "$shots"/outcome.png "$shots"/cancel-question.png
 
 # From inside the prefix: Wine cannot enter a Linux folder outside its drives.

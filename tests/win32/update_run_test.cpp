@@ -126,6 +126,86 @@ TEST_F(WinUpdateRunTest, WithoutTheAttributeResetAHiddenLeftoverWouldNotGoCleanl
         EXPECT_EQ(UPDATE_E_FILE_IO, result) << updateResultName(result);
 }
 
+// ---- read-only files that refuse writes ----------------------------------------------
+
+// 1 when the read-only file at path refuses to be opened for writing, as on
+// Windows. Wine run as root opens it all the same (root passes every
+// permission check), so tools/test runs Wine as a user of its own and says
+// so in UPDATER_WINE_UNPRIVILEGED.
+bool readOnlyRefusesWrites(const std::string& path)
+{
+    SetLastError(0xdeadbeef);
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    CloseHandle(f);
+    return false;
+}
+
+bool runsUnprivileged() { return GetEnvironmentVariableA("UPDATER_WINE_UNPRIVILEGED", nullptr, 0) > 0; }
+
+TEST_F(WinUpdateRunTest, AReadOnlyFileRefusesWritesWhereTheTestsRunUnprivileged)
+{
+    install("ro.bin", bytesOf("old"));
+    setAttributes("ro.bin", kReadOnly);
+    EXPECT_EQ(kReadOnly, attributes("ro.bin") & kReadOnly);
+    bool refuses = readOnlyRefusesWrites(gamePath("ro.bin"));
+    setAttributes("ro.bin", kNormal);
+    if (runsUnprivileged())
+        EXPECT_TRUE(refuses) << "Wine's user can write a read-only file: the read-only cases prove nothing";
+    else
+        std::printf("note: read-only files %s writes here\n", refuses ? "refuse" : "do not refuse");
+    EXPECT_EQ(bytesOf("old"), installed("ro.bin"));
+}
+
+// Where read-only is enforced, a read-only leftover ".tmp" stops a run that
+// does not reset it: what the reset in the cases above is for.
+TEST_F(WinUpdateRunTest, WithoutTheAttributeResetAReadOnlyLeftoverStopsTheRun)
+{
+    threeFiles();
+    install("b.bin.tmp", pattern(10, 14));
+    setAttributes("b.bin.tmp", kReadOnly);
+    bool enforced = readOnlyRefusesWrites(gamePath("b.bin.tmp"));
+    FolderState before = folderState();
+    os::calls().setFileAttributes = keepAttributes;
+
+    UpdateResult result = run();
+    os::restoreCalls();
+    FolderState after = folderState();
+    setAttributes("b.bin.tmp", kNormal);
+    DeleteFileA(gamePath("b.bin.tmp").c_str());
+
+    if (!enforced) {
+        std::printf("note: read-only files do not refuse writes here\n");
+        EXPECT_EQ(UPDATE_OK, result) << updateResultName(result);
+        return;
+    }
+    EXPECT_EQ(UPDATE_E_FILE_IO, result) << updateResultName(result);
+    for (const char* name : {"a.bin", "b.bin", "c.bin", "KVX.hvl", "uninst.lst"})
+        EXPECT_EQ(before.at(name), after.at(name)) << name;
+    EXPECT_EQ(0u, after.count("a.bin.tmp") + after.count("c.bin.tmp"));
+}
+
+TEST_F(WinUpdateRunTest, ReadOnlyLeftoverSideFilesOfTheBookkeepingAreReplaced)
+{
+    threeFiles();
+    install("KVX.new", pattern(300, 15));
+    install("uninst.new", withNul("stale\n"));
+    setAttributes("KVX.new", kReadOnly);
+    setAttributes("uninst.new", kReadOnly | kHidden);
+    bool enforced = readOnlyRefusesWrites(gamePath("KVX.new"));
+    if (runsUnprivileged())
+        EXPECT_TRUE(enforced);
+
+    EXPECT_EQ(UPDATE_OK, run());
+
+    EXPECT_EQ(buildHashValueList({record("a.bin", newA)}), installed("KVX.hvl"));
+    EXPECT_EQ(withNul("a.bin\nb.bin\nc.bin\n"), readText("game/uninst.lst"));
+    for (const char* name : {"KVX.hvl", "uninst.lst"})
+        EXPECT_EQ(0u, attributes(name) & (kReadOnly | kHidden | kSystem)) << name;
+    expectFinalFiles({"setup.exe", "game/a.bin", "game/b.bin", "game/c.bin", "game/KVX.hvl", "game/uninst.lst"});
+}
+
 // The failure table's row for a move that fails half-way through the commit.
 void expectFailedCommitAtB(WinUpdateRunTest* t, const FolderState& before, const Bytes& newA,
                            const FolderState& after)

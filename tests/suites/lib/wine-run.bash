@@ -20,6 +20,7 @@ install_under_wine() {
   mkdir -p "$area"
   cp -r "$source" "$area/game"
   cp "$updater" "$area/updater.exe"
+  wine_env_give "$area"
   "$WINE" reg add "$key" /v InstalledFolder /t REG_SZ /d "$win\\game" /f >/dev/null 2>&1
   run "$WINE" "$UPDATER_WIN_BUILD/e2e_driver.exe" run-updater "$win\\updater.exe" --answer yes
   tr -d '\r' < out > out.unix && mv out.unix out
