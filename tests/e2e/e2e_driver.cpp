@@ -1374,12 +1374,16 @@ Moment momentOf(const GameFiles& g, const FolderState& s)
         const Bytes* uninst = bytesOf("uninst.lst");
         bool trimmed = list != nullptr && *list == g.installedListAfter;
         bool listed = uninst != nullptr && *uninst == Bytes(g.uninstAfter.begin(), g.uninstAfter.end());
-        bool sides = bytesOf(kHashListSideName) != nullptr || bytesOf(kUninstallSideName) != nullptr;
-        if (trimmed && listed && !sides)
+        std::string sides;
+        for (const char* side : {kHashListSideName, kUninstallSideName}) {
+            if (const Bytes* bytes = bytesOf(side))
+                sides += ", " + std::string(side) + " of " + std::to_string(bytes->size()) + " bytes";
+        }
+        if (trimmed && listed && sides.empty())
             return {STAGE_DONE, "", "every file moved, the bookkeeping done"};
         std::snprintf(line, sizeof line, "every file moved; KVX.hvl %s, uninst.lst %s%s",
                       trimmed ? "trimmed" : "not trimmed yet", listed ? "updated" : "not updated yet",
-                      sides ? ", a side file present" : "");
+                      sides.c_str());
         return {STAGE_BOOKKEEPING, "", line};
     }
     if (moved > 0) {
@@ -1436,15 +1440,16 @@ void checkOldOrNew(const GameFiles& g, const FolderState& before, const FolderSt
     }
 }
 
-// Until the updater's dialog names a file, then until that file's temporary
-// copy in the install folder has data, is complete, or is gone (moved).
-enum KillWhen { KILL_WHEN_HAS_DATA, KILL_WHEN_FULL, KILL_WHEN_GONE };
+// Until the updater's dialog names a file, then until a file in the install
+// folder is there, has data, is complete (a temporary copy as long as the
+// payload's file), or is gone (moved).
+enum KillWhen { KILL_WHEN_PRESENT, KILL_WHEN_HAS_DATA, KILL_WHEN_FULL, KILL_WHEN_GONE };
 
 struct KillPoint {
     const char* caseName;
     const char* what;
     const char* named;          // the dialog's status text names this file first,
-    const char* watched;        // then this file's ".tmp" is watched
+    const char* watched;        // then this file in the install folder is watched
     KillWhen when;
     unsigned wanted;            // bit (1 << RunStage) for each stage that counts as the moment
 };
@@ -1452,14 +1457,18 @@ struct KillPoint {
 // KVX.hvl is the first entry and fits one chunk; data01000.arc, the second,
 // is the first file written over several chunks.
 const KillPoint kKillPoints[] = {
-    {"killed-inside-file", "inside the first data file", "data01000.arc", "data01000.arc", KILL_WHEN_HAS_DATA,
+    {"killed-inside-file", "inside the first data file", "data01000.arc", "data01000.arc.tmp", KILL_WHEN_HAS_DATA,
      1u << STAGE_INSIDE_FILE},
-    {"killed-between-files", "between two files", "data01000.arc", "data01000.arc", KILL_WHEN_FULL,
+    {"killed-between-files", "between two files", "data01000.arc", "data01000.arc.tmp", KILL_WHEN_FULL,
      1u << STAGE_BETWEEN_FILES},
-    {"killed-last-staged", "once the last file is staged", "system.arc", "system.arc", KILL_WHEN_FULL,
+    {"killed-last-staged", "once the last file is staged", "system.arc", "system.arc.tmp", KILL_WHEN_FULL,
      (1u << STAGE_ALL_STAGED) | (1u << STAGE_COMMITTING) | (1u << STAGE_BOOKKEEPING)},
-    {"killed-in-commit", "in the commit", "system.arc", "KVX.hvl", KILL_WHEN_GONE,
+    {"killed-in-commit", "in the commit", "system.arc", "KVX.hvl.tmp", KILL_WHEN_GONE,
      (1u << STAGE_COMMITTING) | (1u << STAGE_BOOKKEEPING)},
+    {"killed-trimming", "while KVX.hvl is trimmed", "system.arc", "KVX.new", KILL_WHEN_PRESENT,
+     1u << STAGE_BOOKKEEPING},
+    {"killed-listing", "while uninst.lst is rewritten", "system.arc", "uninst.new", KILL_WHEN_PRESENT,
+     1u << STAGE_BOOKKEEPING},
 };
 
 // The size of a file, -1 when there is none.
@@ -1494,11 +1503,17 @@ bool killOnce(const KillPoint& point)
     // message, while a bar's position waits for the run's next pump, a chunk
     // later, or for the whole commit, which pumps none.
     HWND status = GetDlgItem(dialog, IDC_STATUS_TEXT);
-    const std::string temp = g.folder + "\\" + point.watched + ".tmp";
-    const int64_t full = static_cast<int64_t>(payloadBytes(g, point.watched).size());
+    const std::string watched = g.folder + "\\" + point.watched;
+    const std::string watchedName = point.watched;
+    const int64_t full = static_cast<int64_t>(payloadBytes(g, watchedName.substr(0, watchedName.size() - 4)).size());
     auto watchedReached = [&]() {
-        int64_t n = sizeOf(temp);
-        return point.when == KILL_WHEN_HAS_DATA ? n > 0 : point.when == KILL_WHEN_FULL ? n == full : n < 0;
+        int64_t n = sizeOf(watched);
+        switch (point.when) {
+        case KILL_WHEN_PRESENT: return n >= 0;
+        case KILL_WHEN_HAS_DATA: return n > 0;
+        case KILL_WHEN_FULL: return n == full;
+        default: return n < 0;
+        }
     };
     std::string seen;
     bool named = false, reached = false;
@@ -1518,7 +1533,7 @@ bool killOnce(const KillPoint& point)
     FolderState killed = snapshot(g.folder);
     Moment m = momentOf(g, killed);
     bool hit = (point.wanted & (1u << m.stage)) != 0 &&
-               (m.stage != STAGE_INSIDE_FILE && m.stage != STAGE_BETWEEN_FILES ? true : m.file == point.watched);
+               (m.stage != STAGE_INSIDE_FILE && m.stage != STAGE_BETWEEN_FILES ? true : m.file + ".tmp" == watchedName);
     say("    the dialog last showed \"%s\"%s", utf8(seen).c_str(),
         !named ? " (never the file waited for)" : !reached ? ", the folder never the state waited for" : "");
     say("    killed: %s (%s)", m.text.c_str(), hit ? "the moment wanted" : "not the moment wanted");
@@ -1736,6 +1751,8 @@ const Case kCases[] = {
     {kKillPoints[1].caseName, [] { caseKilled(kKillPoints[1]); }},
     {kKillPoints[2].caseName, [] { caseKilled(kKillPoints[2]); }},
     {kKillPoints[3].caseName, [] { caseKilled(kKillPoints[3]); }},
+    {kKillPoints[4].caseName, [] { caseKilled(kKillPoints[4]); }},
+    {kKillPoints[5].caseName, [] { caseKilled(kKillPoints[5]); }},
     {"checksum-mismatch", caseChecksumMismatch},
     {"missing-folder", caseMissingFolder},
     {"damaged", caseDamaged},
