@@ -4,9 +4,9 @@
 //   e2e_driver.exe all [--case NAME] [--shots DIR] [--stub PATH]
 //       prepares the registry value and an install folder for each case,
 //       builds the updater file with the payload writer (stub: updater.exe
-//       beside this program), starts it, reads and answers its windows, and
-//       checks its exit code and the folder afterwards. Exit status 0 when
-//       every case passed.
+//       beside this program), starts it, reads and answers its windows (or
+//       kills it at a chosen moment and runs it again), and checks its exit
+//       code and the folder afterwards. Exit status 0 when every case passed.
 //   e2e_driver.exe run-updater PATH [--answer yes|no] [--shots DIR]
 //       runs an updater that is already built and set up, answers the
 //       confirmation, takes the screenshots, dismisses the outcome box and
@@ -1316,13 +1316,19 @@ struct Moment {
     std::string text;
 };
 
-const Bytes& payloadBytes(const GameFiles& g, const std::string& name)
+// The payload's bytes a temporary file "NAME.tmp" is written with; null for
+// any other name.
+const Bytes* stagedBytes(const GameFiles& g, const std::string& tempName)
 {
-    static const Bytes none;
+    const std::string suffix = ".tmp";
+    if (tempName.size() <= suffix.size() ||
+        tempName.compare(tempName.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return nullptr;
+    std::string name = tempName.substr(0, tempName.size() - suffix.size());
     for (const PackEntry& e : g.payload)
         if (e.name == name)
-            return e.data;
-    return none;
+            return &e.data;
+    return nullptr;
 }
 
 // An installed file holding what the run puts there: KVX.hvl either as the
@@ -1331,7 +1337,10 @@ bool holdsNewBytes(const GameFiles& g, const std::string& name, const Bytes& byt
 {
     if (name == "KVX.hvl")
         return bytes == g.payloadList || bytes == g.installedListAfter;
-    return bytes == payloadBytes(g, name);
+    if (name == "uninst.lst")
+        return bytes == Bytes(g.uninstAfter.begin(), g.uninstAfter.end());
+    auto f = g.payloadFiles.find(name);
+    return f != g.payloadFiles.end() && f->second == bytes;
 }
 
 // True when `bytes` is how a file being written with `full` can look when
@@ -1373,7 +1382,7 @@ Moment momentOf(const GameFiles& g, const FolderState& s)
         const Bytes* list = bytesOf("KVX.hvl");
         const Bytes* uninst = bytesOf("uninst.lst");
         bool trimmed = list != nullptr && *list == g.installedListAfter;
-        bool listed = uninst != nullptr && *uninst == Bytes(g.uninstAfter.begin(), g.uninstAfter.end());
+        bool listed = uninst != nullptr && holdsNewBytes(g, "uninst.lst", *uninst);
         std::string sides;
         for (const char* side : {kHashListSideName, kUninstallSideName}) {
             if (const Bytes* bytes = bytesOf(side))
@@ -1420,21 +1429,11 @@ void checkOldOrNew(const GameFiles& g, const FolderState& before, const FolderSt
         const std::string& name = f.first;
         const Bytes& bytes = f.second.bytes;
         auto old = before.find(name);
-        bool ok;
-        std::string base = name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0
-                               ? name.substr(0, name.size() - 4) : "";
-        if (old != before.end())
-            ok = bytes == old->second.bytes || (name == "uninst.lst" ? bytes == uninstAfter : holdsNewBytes(g, name, bytes));
-        else if (name == "data01001.arc")
-            ok = holdsNewBytes(g, name, bytes);     // new to this install
-        else if (!base.empty() && !payloadBytes(g, base).empty())
-            ok = isStartOf(bytes, payloadBytes(g, base));
-        else if (name == kHashListSideName)
-            ok = isStartOf(bytes, g.installedListAfter);
-        else if (name == kUninstallSideName)
-            ok = isStartOf(bytes, uninstAfter);
-        else
-            ok = false;
+        const Bytes* staged = stagedBytes(g, name);
+        bool ok = (old != before.end() && bytes == old->second.bytes) || holdsNewBytes(g, name, bytes) ||
+                  (staged != nullptr && isStartOf(bytes, *staged)) ||
+                  (name == kHashListSideName && isStartOf(bytes, g.installedListAfter)) ||
+                  (name == kUninstallSideName && isStartOf(bytes, uninstAfter));
         CHECK(ok, "after the kill: %s (%zu bytes) holds neither its old nor its new bytes", utf8(name).c_str(),
               bytes.size());
     }
@@ -1504,8 +1503,8 @@ bool killOnce(const KillPoint& point)
     // later, or for the whole commit, which pumps none.
     HWND status = GetDlgItem(dialog, IDC_STATUS_TEXT);
     const std::string watched = g.folder + "\\" + point.watched;
-    const std::string watchedName = point.watched;
-    const int64_t full = static_cast<int64_t>(payloadBytes(g, watchedName.substr(0, watchedName.size() - 4)).size());
+    const Bytes* staged = stagedBytes(g, point.watched);
+    const int64_t full = staged != nullptr ? static_cast<int64_t>(staged->size()) : -1;
     auto watchedReached = [&]() {
         int64_t n = sizeOf(watched);
         switch (point.when) {
@@ -1532,8 +1531,9 @@ bool killOnce(const KillPoint& point)
     checkExit(u, kKilledExitCode);
     FolderState killed = snapshot(g.folder);
     Moment m = momentOf(g, killed);
-    bool hit = (point.wanted & (1u << m.stage)) != 0 &&
-               (m.stage != STAGE_INSIDE_FILE && m.stage != STAGE_BETWEEN_FILES ? true : m.file + ".tmp" == watchedName);
+    // Inside or after a file: that file must be the one watched.
+    bool atFile = m.stage == STAGE_INSIDE_FILE || m.stage == STAGE_BETWEEN_FILES;
+    bool hit = (point.wanted & (1u << m.stage)) != 0 && (!atFile || m.file + ".tmp" == point.watched);
     say("    the dialog last showed \"%s\"%s", utf8(seen).c_str(),
         !named ? " (never the file waited for)" : !reached ? ", the folder never the state waited for" : "");
     say("    killed: %s (%s)", m.text.c_str(), hit ? "the moment wanted" : "not the moment wanted");
