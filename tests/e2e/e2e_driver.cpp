@@ -1462,7 +1462,7 @@ const KillPoint kKillPoints[] = {
      1u << STAGE_BETWEEN_FILES},
     {"killed-last-staged", "once the last file is staged", "system.arc", "system.arc.tmp", KILL_WHEN_FULL,
      (1u << STAGE_ALL_STAGED) | (1u << STAGE_COMMITTING) | (1u << STAGE_BOOKKEEPING)},
-    {"killed-in-commit", "in the commit", "system.arc", "KVX.hvl.tmp", KILL_WHEN_GONE,
+    {"killed-in-commit", "in the commit", "system.arc", "data01000.arc.tmp", KILL_WHEN_GONE,
      (1u << STAGE_COMMITTING) | (1u << STAGE_BOOKKEEPING)},
     {"killed-trimming", "while KVX.hvl is trimmed", "system.arc", "KVX.new", KILL_WHEN_PRESENT,
      1u << STAGE_BOOKKEEPING},
