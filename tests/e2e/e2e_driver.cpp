@@ -1464,9 +1464,9 @@ const KillPoint kKillPoints[] = {
      (1u << STAGE_ALL_STAGED) | (1u << STAGE_COMMITTING) | (1u << STAGE_BOOKKEEPING)},
     {"killed-in-commit", "in the commit", "system.arc", "data01000.arc.tmp", KILL_WHEN_GONE,
      (1u << STAGE_COMMITTING) | (1u << STAGE_BOOKKEEPING)},
-    {"killed-trimming", "while KVX.hvl is trimmed", "system.arc", "KVX.new", KILL_WHEN_PRESENT,
+    {"killed-trimming", "while KVX.hvl is trimmed", "system.arc", kHashListSideName, KILL_WHEN_PRESENT,
      1u << STAGE_BOOKKEEPING},
-    {"killed-listing", "while uninst.lst is rewritten", "system.arc", "uninst.new", KILL_WHEN_PRESENT,
+    {"killed-listing", "while uninst.lst is rewritten", "system.arc", kUninstallSideName, KILL_WHEN_PRESENT,
      1u << STAGE_BOOKKEEPING},
 };
 
