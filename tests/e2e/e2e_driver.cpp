@@ -4,9 +4,9 @@
 //   e2e_driver.exe all [--case NAME] [--shots DIR] [--stub PATH]
 //       prepares the registry value and an install folder for each case,
 //       builds the updater file with the payload writer (stub: updater.exe
-//       beside this program), starts it, reads and answers its windows, and
-//       checks its exit code and the folder afterwards. Exit status 0 when
-//       every case passed.
+//       beside this program), starts it, reads and answers its windows (or
+//       kills it at a chosen moment and runs it again), and checks its exit
+//       code and the folder afterwards. Exit status 0 when every case passed.
 //   e2e_driver.exe run-updater PATH [--answer yes|no] [--shots DIR]
 //       runs an updater that is already built and set up, answers the
 //       confirmation, takes the screenshots, dismisses the outcome box and
@@ -34,6 +34,7 @@
 #include "payload/payload_writer.h"
 #include "resources/resource_ids.h"
 #include "ui/texts.h"
+#include "update/install_bookkeeping.h"
 #include "update/update_result.h"
 
 namespace {
@@ -1289,6 +1290,287 @@ void caseClosed(bool quit)
     checkUntouched(before, g.folder);
 }
 
+// ---- killed runs ---------------------------------------------------------------------
+
+// The process may be killed or the power cut at any moment. The updater is
+// killed from here (TerminateProcess) at a chosen moment, the folder is read
+// as the kill left it, and the same updater is run again to completion.
+
+const DWORD kKilledExitCode = 0xC0DE0009u;     // more than 8 bits: read whole with GetExitCodeProcess
+const size_t kKillBig = 6 * 1024 * 1024 + 3;  // the second data file: six full chunks and a short one
+
+// Where a run stands, judged from the install folder alone, in run order.
+enum RunStage {
+    STAGE_NOT_BEGUN,
+    STAGE_INSIDE_FILE,      // a temporary file partly written (or created, still empty)
+    STAGE_BETWEEN_FILES,    // a file staged in full, the next one not created yet
+    STAGE_ALL_STAGED,       // every file staged, none moved
+    STAGE_COMMITTING,       // some staged files moved over the installed ones
+    STAGE_BOOKKEEPING,      // every file moved, KVX.hvl or uninst.lst not final yet
+    STAGE_DONE,
+};
+
+struct Moment {
+    RunStage stage;
+    std::string file;       // the file inside or after which the run stands
+    std::string text;
+};
+
+// The payload's bytes a temporary file "NAME.tmp" is written with; null for
+// any other name.
+const Bytes* stagedBytes(const GameFiles& g, const std::string& tempName)
+{
+    const std::string suffix = ".tmp";
+    if (tempName.size() <= suffix.size() ||
+        tempName.compare(tempName.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return nullptr;
+    std::string name = tempName.substr(0, tempName.size() - suffix.size());
+    for (const PackEntry& e : g.payload)
+        if (e.name == name)
+            return &e.data;
+    return nullptr;
+}
+
+// An installed file holding what the run puts there: KVX.hvl either as the
+// payload carries it (moved in, not trimmed yet) or trimmed.
+bool holdsNewBytes(const GameFiles& g, const std::string& name, const Bytes& bytes)
+{
+    if (name == "KVX.hvl")
+        return bytes == g.payloadList || bytes == g.installedListAfter;
+    if (name == "uninst.lst")
+        return bytes == Bytes(g.uninstAfter.begin(), g.uninstAfter.end());
+    auto f = g.payloadFiles.find(name);
+    return f != g.payloadFiles.end() && f->second == bytes;
+}
+
+// True when `bytes` is how a file being written with `full` can look when
+// the writer dies: the start of `full`, where the rest may still be zeros.
+bool isStartOf(const Bytes& bytes, const Bytes& full)
+{
+    if (bytes.size() > full.size())
+        return false;
+    size_t same = 0;
+    while (same < bytes.size() && bytes[same] == full[same])
+        ++same;
+    for (size_t i = same; i < bytes.size(); ++i)
+        if (bytes[i] != 0)
+            return false;
+    return true;
+}
+
+Moment momentOf(const GameFiles& g, const FolderState& s)
+{
+    auto bytesOf = [&s](const std::string& name) -> const Bytes* {
+        auto f = s.find(name);
+        return f == s.end() ? nullptr : &f->second.bytes;
+    };
+    size_t count = g.payload.size(), moved = 0;
+    int lastTemp = -1;
+    std::string lastMoved;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string& name = g.payload[i].name;
+        const Bytes* installed = bytesOf(name);
+        if (bytesOf(name + ".tmp") != nullptr) {
+            lastTemp = static_cast<int>(i);
+        } else if (installed != nullptr && holdsNewBytes(g, name, *installed)) {
+            ++moved;
+            lastMoved = name;
+        }
+    }
+    char line[256];
+    if (moved == count) {
+        const Bytes* list = bytesOf("KVX.hvl");
+        const Bytes* uninst = bytesOf("uninst.lst");
+        bool trimmed = list != nullptr && *list == g.installedListAfter;
+        bool listed = uninst != nullptr && holdsNewBytes(g, "uninst.lst", *uninst);
+        std::string sides;
+        for (const char* side : {kHashListSideName, kUninstallSideName}) {
+            if (const Bytes* bytes = bytesOf(side))
+                sides += ", " + std::string(side) + " of " + std::to_string(bytes->size()) + " bytes";
+        }
+        if (trimmed && listed && sides.empty())
+            return {STAGE_DONE, "", "every file moved, the bookkeeping done"};
+        std::snprintf(line, sizeof line, "every file moved; KVX.hvl %s, uninst.lst %s%s",
+                      trimmed ? "trimmed" : "not trimmed yet", listed ? "updated" : "not updated yet",
+                      sides.c_str());
+        return {STAGE_BOOKKEEPING, "", line};
+    }
+    if (moved > 0) {
+        std::snprintf(line, sizeof line, "committing: %zu of %zu files moved, the last %s", moved, count,
+                      lastMoved.c_str());
+        return {STAGE_COMMITTING, lastMoved, line};
+    }
+    if (lastTemp < 0)
+        return {STAGE_NOT_BEGUN, "", "no file staged yet"};
+    const std::string& name = g.payload[lastTemp].name;
+    const Bytes& temp = *bytesOf(name + ".tmp");
+    const Bytes& full = g.payload[lastTemp].data;
+    if (temp != full) {
+        std::snprintf(line, sizeof line, "inside %s: %zu of %zu bytes staged", name.c_str(), temp.size(),
+                      full.size());
+        return {STAGE_INSIDE_FILE, name, line};
+    }
+    if (static_cast<size_t>(lastTemp) + 1 == count)
+        return {STAGE_ALL_STAGED, name, "every file staged, none moved"};
+    std::snprintf(line, sizeof line, "between files: %s staged, %s not begun", name.c_str(),
+                  g.payload[lastTemp + 1].name.c_str());
+    return {STAGE_BETWEEN_FILES, name, line};
+}
+
+// Right after a kill: every installed file holds its old bytes or its new
+// ones, a temporary or side file the start of what it is written with, and
+// nothing else is in the folder.
+void checkOldOrNew(const GameFiles& g, const FolderState& before, const FolderState& now)
+{
+    const Bytes uninstAfter(g.uninstAfter.begin(), g.uninstAfter.end());
+    for (const auto& f : before)
+        CHECK(now.count(f.first) == 1, "after the kill: %s is gone", utf8(f.first).c_str());
+    for (const auto& f : now) {
+        const std::string& name = f.first;
+        const Bytes& bytes = f.second.bytes;
+        auto old = before.find(name);
+        const Bytes* staged = stagedBytes(g, name);
+        bool ok = (old != before.end() && bytes == old->second.bytes) || holdsNewBytes(g, name, bytes) ||
+                  (staged != nullptr && isStartOf(bytes, *staged)) ||
+                  (name == kHashListSideName && isStartOf(bytes, g.installedListAfter)) ||
+                  (name == kUninstallSideName && isStartOf(bytes, uninstAfter));
+        CHECK(ok, "after the kill: %s (%zu bytes) holds neither its old nor its new bytes", utf8(name).c_str(),
+              bytes.size());
+    }
+}
+
+// Until the updater's dialog names a file, then until a file in the install
+// folder is there, has data, is complete (a temporary copy as long as the
+// payload's file), or is gone (moved).
+enum KillWhen { KILL_WHEN_PRESENT, KILL_WHEN_HAS_DATA, KILL_WHEN_FULL, KILL_WHEN_GONE };
+
+struct KillPoint {
+    const char* caseName;
+    const char* what;
+    const char* named;          // the dialog's status text names this file first,
+    const char* watched;        // then this file in the install folder is watched
+    KillWhen when;
+    unsigned wanted;            // bit (1 << RunStage) for each stage that counts as the moment
+};
+
+// KVX.hvl is the first entry and fits one chunk; data01000.arc, the second,
+// is the first file written over several chunks.
+const KillPoint kKillPoints[] = {
+    {"killed-inside-file", "inside the first data file", "data01000.arc", "data01000.arc.tmp", KILL_WHEN_HAS_DATA,
+     1u << STAGE_INSIDE_FILE},
+    {"killed-between-files", "between two files", "data01000.arc", "data01000.arc.tmp", KILL_WHEN_FULL,
+     1u << STAGE_BETWEEN_FILES},
+    {"killed-last-staged", "once the last file is staged", "system.arc", "system.arc.tmp", KILL_WHEN_FULL,
+     (1u << STAGE_ALL_STAGED) | (1u << STAGE_COMMITTING) | (1u << STAGE_BOOKKEEPING)},
+    {"killed-in-commit", "in the commit", "system.arc", "data01000.arc.tmp", KILL_WHEN_GONE,
+     (1u << STAGE_COMMITTING) | (1u << STAGE_BOOKKEEPING)},
+    {"killed-trimming", "while KVX.hvl is trimmed", "system.arc", kHashListSideName, KILL_WHEN_PRESENT,
+     1u << STAGE_BOOKKEEPING},
+    {"killed-listing", "while uninst.lst is rewritten", "system.arc", kUninstallSideName, KILL_WHEN_PRESENT,
+     1u << STAGE_BOOKKEEPING},
+};
+
+// The size of a file, -1 when there is none.
+int64_t sizeOf(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d))
+        return -1;
+    return (static_cast<int64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+// One attempt: the updater killed at the point, the folder checked, the
+// updater run again. True when the kill landed at the moment wanted.
+bool killOnce(const KillPoint& point)
+{
+    const char* name = point.caseName;
+    GameFiles g;
+    if (!prepareGame(name, &g, kKillBig) || !buildUpdater(g.updaterPath, g.payload) || !setInstallRecord(g.folder))
+        return false;
+    FolderState before = snapshot(g.folder);
+    Updater u;
+    if (!u.start(g.updaterPath) || !confirm(u, IDYES))
+        return false;
+    HWND dialog = u.waitDialog();
+    if (dialog == nullptr) {
+        fail("no progress dialog");
+        return false;
+    }
+    // The dialog shows the run reaching the file (the status text is set just
+    // before its temporary file is created); from there the folder is
+    // watched. Only the status text is read: a window's text comes without a
+    // message, while a bar's position waits for the run's next pump, a chunk
+    // later, or for the whole commit, which pumps none.
+    HWND status = GetDlgItem(dialog, IDC_STATUS_TEXT);
+    const std::string watched = g.folder + "\\" + point.watched;
+    const Bytes* staged = stagedBytes(g, point.watched);
+    const int64_t full = staged != nullptr ? static_cast<int64_t>(staged->size()) : -1;
+    auto watchedReached = [&]() {
+        int64_t n = sizeOf(watched);
+        switch (point.when) {
+        case KILL_WHEN_PRESENT: return n >= 0;
+        case KILL_WHEN_HAS_DATA: return n > 0;
+        case KILL_WHEN_FULL: return n == full;
+        default: return n < 0;
+        }
+    };
+    std::string seen;
+    bool named = false, reached = false;
+    DWORD until = GetTickCount() + kWindowTimeoutMs;
+    while (!reached && IsWindow(dialog) && static_cast<int32_t>(until - GetTickCount()) > 0) {
+        if (!named) {
+            std::string text = textOf(status);
+            if (!text.empty())
+                seen = text;
+            named = text == installing(point.named);
+        }
+        reached = named && watchedReached();
+    }
+    if (!TerminateProcess(u.process(), kKilledExitCode))
+        fail("TerminateProcess failed: error %lu", GetLastError());
+    checkExit(u, kKilledExitCode);
+    FolderState killed = snapshot(g.folder);
+    Moment m = momentOf(g, killed);
+    // Inside or after a file: that file must be the one watched.
+    bool atFile = m.stage == STAGE_INSIDE_FILE || m.stage == STAGE_BETWEEN_FILES;
+    bool hit = (point.wanted & (1u << m.stage)) != 0 && (!atFile || m.file + ".tmp" == point.watched);
+    say("    the dialog last showed \"%s\"%s", utf8(seen).c_str(),
+        !named ? " (never the file waited for)" : !reached ? ", the folder never the state waited for" : "");
+    say("    killed: %s (%s)", m.text.c_str(), hit ? "the moment wanted" : "not the moment wanted");
+    checkOldOrNew(g, before, killed);
+
+    Updater again;
+    if (!again.start(g.updaterPath) || !confirm(again, IDYES))
+        return hit;
+    HWND box = again.waitBox();
+    if (box == nullptr) {
+        fail("no outcome box after the re-run");
+        return hit;
+    }
+    checkBox(readBox(box), kUpdateCompleteText, ICON_INFORMATION, false, nullptr, "outcome of the re-run");
+    answer(box, IDOK);
+    checkExit(again, UPDATE_OK);
+    checkCompleted(g);
+    return hit;
+}
+
+// A kill that lands a little late still proves convergence, but not at the
+// moment this case is for: it is tried again, a few times at most.
+void caseKilled(const KillPoint& point)
+{
+    say("  - killed %s", point.what);
+    const int kAttempts = 4;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        size_t failures = gFailures.size();
+        bool hit = killOnce(point);
+        if (gFailures.size() != failures || hit)
+            return;
+        if (attempt < kAttempts)
+            say("    trying again");
+    }
+    fail("the kill never landed %s in %d attempts", point.what, kAttempts);
+}
+
 void caseChecksumMismatch()
 {
     GameFiles g;
@@ -1465,6 +1747,12 @@ const Case kCases[] = {
     {"cancel-no", [] { caseCancel(false); }},
     {"dialog-closed", [] { caseClosed(false); }},
     {"quit-message", [] { caseClosed(true); }},
+    {kKillPoints[0].caseName, [] { caseKilled(kKillPoints[0]); }},
+    {kKillPoints[1].caseName, [] { caseKilled(kKillPoints[1]); }},
+    {kKillPoints[2].caseName, [] { caseKilled(kKillPoints[2]); }},
+    {kKillPoints[3].caseName, [] { caseKilled(kKillPoints[3]); }},
+    {kKillPoints[4].caseName, [] { caseKilled(kKillPoints[4]); }},
+    {kKillPoints[5].caseName, [] { caseKilled(kKillPoints[5]); }},
     {"checksum-mismatch", caseChecksumMismatch},
     {"missing-folder", caseMissingFolder},
     {"damaged", caseDamaged},
