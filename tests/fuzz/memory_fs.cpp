@@ -50,9 +50,10 @@ std::string gExecutablePath;
 Stats gStats;
 uint32_t gFailOp = OP_COUNT, gFailAt = 0;
 size_t gAllocationLimit = 64u << 20;
-// MEMFS_TOLERATE_DEVICE_NAMES=1 lets device names through (streams never),
-// for a tree whose run does not refuse them yet.
-const bool gTolerateDeviceNames = std::getenv("MEMFS_TOLERATE_DEVICE_NAMES") != nullptr;
+// MEMFS_TOLERATE_UNSAFE_NAMES=1 lets device names and names that resolve to
+// the install folder itself through (streams and paths outside never), for a
+// tree whose run does not refuse such names yet.
+const bool gTolerateUnsafeNames = std::getenv("MEMFS_TOLERATE_UNSAFE_NAMES") != nullptr;
 
 bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
@@ -106,16 +107,19 @@ bool hasInvalidCharacter(const std::string& key)
 std::string mutationKey(const char* path, const char* what)
 {
     std::string key = canonical(path);
-    if (key.size() <= gInstallKey.size() + 1 || key.compare(0, gInstallKey.size(), gInstallKey) != 0 ||
-        key[gInstallKey.size()] != '\\')
+    if (key.size() < gInstallKey.size() || key.compare(0, gInstallKey.size(), gInstallKey) != 0 ||
+        (key.size() > gInstallKey.size() && key[gInstallKey.size()] != '\\'))
         violation(what, std::string("outside the install folder: ") + path);
+    // A name of dots and spaces that resolves to the folder itself.
+    if (key.size() == gInstallKey.size() && !gTolerateUnsafeNames)
+        violation(what, std::string("the install folder itself: ") + path);
     size_t start = gInstallKey.size() + 1;
     while (start <= key.size()) {
         size_t end = key.find('\\', start);
         if (end == std::string::npos)
             end = key.size();
         std::string component = key.substr(start, end - start);
-        if (isStream(component) || (isDeviceName(component) && !gTolerateDeviceNames))
+        if (isStream(component) || (isDeviceName(component) && !gTolerateUnsafeNames))
             violation(what, std::string("a device or stream name: ") + path);
         start = end + 1;
     }
