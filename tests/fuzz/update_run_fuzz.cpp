@@ -194,10 +194,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memfs::addFile("C:\\outside.dat", bytesOf("not the game's"), 0x20);
     memfs::addFile("C:\\Game\\game.exe", bytesOf("MZ game"), 0x20);
     memfs::addFile("C:\\Game\\Sub\\data.arc", bytesOf("game data"), 0x20);
-    bool hadList = parts.size() >= 3;
     if (parts.size() >= 2)
         memfs::addFile("C:\\Game\\KVX.hvl", parts[0], 0x20);
-    if (hadList)
+    if (parts.size() >= 3)
         memfs::addFile("C:\\Game\\uninst.lst", parts[1], 0x20);
     // Files named by the installed list's records, present or not.
     if (parts.size() >= 2) {
@@ -220,7 +219,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const auto& f : memfs::files())
         if (!endsWithTmp(f.first))
             before[f.first] = *f.second;
+    // A file named by a record or an entry may be the list as well.
     const memfs::File* listFile = memfs::find("C:\\Game\\uninst.lst");
+    bool hadList = listFile != nullptr;
     std::vector<uint8_t> oldList = listFile ? listFile->bytes : std::vector<uint8_t>();
 
     memfs::install();
