@@ -1,5 +1,8 @@
 # Cross build of the 32-bit Windows product with Debian's MinGW-w64.
-# The posix-threads variant is used throughout: GoogleTest needs std::mutex.
+# The posix-threads variant compiles everything: GoogleTest needs std::mutex.
+# The product (updater.exe) starts no thread, so it links the runtime of the
+# win32-threads variant instead, which needs no threads library (see
+# UPDATER_PRODUCT_RUNTIME_DIR in CMakeLists.txt).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
@@ -9,3 +12,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+execute_process(COMMAND i686-w64-mingw32-g++-win32 -print-libgcc-file-name
+                OUTPUT_VARIABLE _updater_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(_updater_libgcc MATCHES "/libgcc\\.a$")
+  get_filename_component(UPDATER_PRODUCT_RUNTIME_DIR "${_updater_libgcc}" DIRECTORY)
+endif()

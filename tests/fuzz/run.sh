@@ -1,37 +1,49 @@
 #!/bin/bash
-# Builds the payload fuzz target with clang (libFuzzer, ASan, UBSan) and runs
-# it for a while: tests/fuzz/run.sh [seconds, default 60]. Not part of
-# tools/test; crashes are left as crash-* files in build/fuzz.
-set -euo pipefail
+# Builds the fuzz targets through CMake (build/fuzz: clang, libFuzzer, ASan,
+# UBSan, the core's per-file instruction-set flags) and runs each for a while:
+#   tests/fuzz/run.sh [seconds per target, default 60] [target...]
+# Targets: payload_fuzz (archive and hash value list readers), update_run_fuzz
+# (the whole run on an in-memory install folder). tools/test runs it briefly;
+# give it hours for a real search. Corpora grow in build/fuzz/corpus/<target>
+# (seeded by make_seeds.py); a crash leaves build/fuzz/<target>-crash-* and
+# makes the script fail.
+set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 OUT=$ROOT/build/fuzz
 SECONDS_TO_RUN=${1:-60}
-mkdir -p "$OUT/corpus"
+shift || true
+TARGETS=("$@")
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(payload_fuzz update_run_fuzz)
 command -v clang++ >/dev/null || { echo "fuzz: clang++ is missing (tools/setup installs it)"; exit 1; }
 
-clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$ROOT" "$ROOT/tests/fuzz/payload_fuzz.cpp" \
-  "$ROOT"/payload/*.cpp "$ROOT/update/update_result.cpp" "$ROOT/platform/os_posix.cpp" \
-  -o "$OUT/payload_fuzz"
+cmake -S "$ROOT" -B "$OUT" -G Ninja -DUPDATER_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null || exit 1
+ninja -C "$OUT" "${TARGETS[@]/#/tests/fuzz/}" || exit 1
+python3 "$ROOT/tests/fuzz/make_seeds.py" "$OUT/seeds" || exit 1
 
-# Seeds: a long-layout archive with a hash value list, and a short one.
-python3 - "$OUT/corpus" <<'PY'
-import struct, sys, os
-d = sys.argv[1]
-def rec(name, sum8=b"\0" * 8):
-    return name.ljust(56, b"\0") + sum8
-hvl = b"DQM_____" + struct.pack("<II", 0, 2) + rec(b"Sub\\DATA.arc") + rec(b"x.bin")
-def archive(long, entries):
-    size, field = (128, 96) if long else (32, 16)
-    head = (b"VELMOR ARC20" if long else b"\0" * 12) + struct.pack("<I", len(entries))
-    table, data, off = b"", b"", 0
-    for name, blob in entries:
-        table += (name.ljust(field, b"\0") + struct.pack("<II", off, len(blob))).ljust(size, b"\0")
-        data += blob; off += len(blob)
-    return head + table + data
-open(os.path.join(d, "seed-long"), "wb").write(archive(True, [(b"KVX.hvl", hvl), (b"data.arc", b"abc")]))
-open(os.path.join(d, "seed-short"), "wb").write(archive(False, [(b"data.arc", b"abc"), (b"kvx.HVL", hvl)]))
-PY
-
-cd "$OUT"
-./payload_fuzz -max_total_time="$SECONDS_TO_RUN" -max_len=8192 -print_final_stats=1 corpus
+fail=0
+for t in "${TARGETS[@]}"; do
+  corpus=$OUT/corpus/$t
+  mkdir -p "$corpus"
+  seeds=$OUT/seeds/${t%_fuzz}
+  args=(-max_total_time="$SECONDS_TO_RUN" -print_final_stats=1 -artifact_prefix="$OUT/$t-")
+  case $t in
+    payload_fuzz) args+=(-max_len=8192) ;;
+    update_run_fuzz) args+=(-max_len=4096 -dict="$ROOT/tests/fuzz/update_run.dict") ;;
+  esac
+  echo "fuzz: $t for ${SECONDS_TO_RUN}s"
+  log=$OUT/$t.log
+  # The last lines carry the figures; the whole log stays in build/fuzz.
+  (cd "$OUT" && ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} "$OUT/tests/fuzz/$t" "${args[@]}" "$corpus" "$seeds") >"$log" 2>&1
+  status=$?
+  grep -E '^(#[0-9]+ +DONE|Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$log" |
+    sed "s/^/fuzz: $t: /"
+  cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9a-zA-Z]+' "$log" | tail -n 1)
+  echo "fuzz: $t: $cov"
+  if [ $status -ne 0 ]; then
+    echo "fuzz: $t FAILED (exit $status); the report:"
+    grep -E 'ERROR|memfs:|runtime error|SUMMARY|Test unit written' "$log" | head -n 20
+    fail=1
+  fi
+done
+exit $fail
