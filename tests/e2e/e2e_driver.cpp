@@ -405,7 +405,30 @@ struct BoxView {
     bool yes = false, no = false, ok = false, cancel = false;
     int defaultButton = 0;
     IconKind icon = ICON_NONE;
+    LONG textHeight = 0, lineHeight = 0;    // the text control's, and one line of its font
 };
+
+// How many lines a box's text takes: the box sizes its text control to the
+// text it laid out, one line of the message font (the box's font, a handle
+// of the updater's process that this one cannot select) a line.
+void measureLines(HWND control, LONG* height, LONG* lineHeight)
+{
+    RECT r = {0, 0, 0, 0};
+    GetClientRect(control, &r);
+    *height = r.bottom - r.top;
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HFONT font = CreateFontIndirectA(&metrics.lfMessageFont);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICA tm = {};
+    GetTextMetricsA(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    *lineHeight = tm.tmHeight;
+}
 
 BoxView readBox(HWND box)
 {
@@ -414,6 +437,7 @@ BoxView readBox(HWND box)
     v.owner = GetWindow(box, GW_OWNER);
     v.caption = textOf(box);
     v.text = textOf(GetDlgItem(box, 0xFFFF));
+    measureLines(GetDlgItem(box, 0xFFFF), &v.textHeight, &v.lineHeight);
     v.yes = GetDlgItem(box, IDYES) != nullptr;
     v.no = GetDlgItem(box, IDNO) != nullptr;
     v.ok = GetDlgItem(box, IDOK) != nullptr;
@@ -765,6 +789,12 @@ void checkBox(const BoxView& box, const char* text, IconKind icon, bool question
     CHECK(box.owner == owner, "%s: owner %p, expected %p", what, static_cast<void*>(box.owner),
           static_cast<void*>(owner));
     CHECK(box.icon == icon, "%s: icon %s, expected %s", what, iconName(box.icon), iconName(icon));
+    // A padded text (26 double-byte characters at most) fits on one line on
+    // a Japanese Windows; a second line means the prefix lacks its fonts.
+    if (std::strlen(text) <= 52)
+        CHECK(box.lineHeight > 0 && box.textHeight < 2 * box.lineHeight,
+              "%s: the text takes %ld px, %ld px a line: it wraps (see wine_env_fonts)", what, box.textHeight,
+              box.lineHeight);
     if (question) {
         CHECK(box.yes && box.no && !box.ok && !box.cancel, "%s: buttons are not Yes and No", what);
         CHECK(box.defaultButton == IDNO, "%s: default button %d, not No", what, box.defaultButton);
@@ -1454,7 +1484,59 @@ struct Case {
     void (*run)();
 };
 
+// ---- the fonts the windows are drawn with ----------------------------------------------
+
+struct RealFont {
+    std::string face;
+    bool kana = false;           // has glyphs for the texts' characters
+    bool proportional = false;
+};
+
+RealFont realise(const char* name, BYTE charset)
+{
+    LOGFONTA lf = {};
+    lf.lfHeight = -12;    // 9 points
+    lf.lfCharSet = charset;
+    lstrcpynA(lf.lfFaceName, name, LF_FACESIZE);
+    HFONT font = CreateFontIndirectA(&lf);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    RealFont r;
+    char face[LF_FACESIZE] = "";
+    GetTextFaceA(dc, LF_FACESIZE, face);
+    r.face = face;
+    const wchar_t sample[] = L"\u30A2\u30C3\u30D7\u5B8C\u4E86\u3057\u3000";    // アップ完了し, U+3000
+    WORD glyphs[7];
+    r.kana = GetGlyphIndicesW(dc, sample, 7, glyphs, GGI_MARK_NONEXISTING_GLYPHS) == 7;
+    for (WORD g : glyphs)
+        r.kana = r.kana && g != 0xFFFF;
+    TEXTMETRICA tm = {};
+    GetTextMetricsA(dc, &tm);
+    r.proportional = (tm.tmPitchAndFamily & TMPF_FIXED_PITCH) != 0;    // the bit means variable pitch
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    return r;
+}
+
+// The boxes take "MS Shell Dlg", which a Japanese system maps to "MS UI
+// Gothic", the dialog template's font; both must be a proportional Japanese
+// font, or Wine wraps the padded texts. Marlett draws the caption buttons.
+void caseFonts()
+{
+    RealFont marlett = realise("Marlett", SYMBOL_CHARSET);
+    CHECK(marlett.face == "Marlett", "Marlett is not installed (\"%s\" instead): caption buttons show letters",
+          utf8(marlett.face).c_str());
+    for (const char* name : {"MS UI Gothic", "MS Shell Dlg"}) {
+        RealFont f = realise(name, DEFAULT_CHARSET);
+        CHECK(f.kana, "\"%s\" is \"%s\", which lacks the texts' characters", name, utf8(f.face).c_str());
+        CHECK(f.proportional, "\"%s\" is the fixed-pitch \"%s\": the boxes would wrap their texts", name,
+              utf8(f.face).c_str());
+    }
+}
+
 const Case kCases[] = {
+    {"fonts", caseFonts},
     {"complete", caseComplete},
     {"declined", [] { caseDeclined(false); }},
     {"declined-enter", [] { caseDeclined(true); }},
