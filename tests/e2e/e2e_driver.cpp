@@ -7,10 +7,11 @@
 //       beside this program), starts it, reads and answers its windows, and
 //       checks its exit code and the folder afterwards. Exit status 0 when
 //       every case passed.
-//   e2e_driver.exe run-updater PATH [--answer yes|no] [--shots DIR]
+//   e2e_driver.exe run-updater PATH [--answer yes|no] [--ask-cancel] [--shots DIR]
 //       runs an updater that is already built and set up, answers the
 //       confirmation, takes the screenshots, dismisses the outcome box and
-//       prints the outcome text and the exit code.
+//       prints the outcome text and the exit code. With --ask-cancel it
+//       clicks the cancel button once and answers No, so the run goes on.
 //
 // Screenshots: with --shots DIR, the program named by E2E_SCREENSHOT_COMMAND
 // (default "/usr/bin/import -window root", which Wine starts as a Unix
@@ -1585,7 +1586,7 @@ int runAll(const std::string& only)
 
 // ---- the demonstration run --------------------------------------------------------------
 
-int runUpdater(const std::string& path, int answerId)
+int runUpdater(const std::string& path, int answerId, bool askCancel)
 {
     gFailures.clear();
     Updater u;
@@ -1621,15 +1622,29 @@ int runUpdater(const std::string& path, int answerId)
         DWORD until = GetTickCount() + 5000;
         while (look(v) && v.maxFilePos == 0 && static_cast<int32_t>(until - GetTickCount()) > 0) {
         }
+        bool asked = false;
         if (IsWindow(dialog)) {
             SuspendThread(u.thread());
             Sleep(300);
             screenshot("progress");
+            // Queued while the run stands still, the click reaches the
+            // dialog at the run's next pump.
+            if (askCancel)
+                asked = PostMessageA(GetDlgItem(dialog, IDC_CANCEL_UPDATE), BM_CLICK, 0, 0) != 0;
             ResumeThread(u.thread());
         } else {
             say("the dialog was gone before it could be photographed");
         }
         watchDialog(u, v);
+        HWND question = asked ? u.waitBox() : nullptr;
+        if (question != nullptr && readBox(question).text == kCancelQuestionText) {
+            say("cancel question: %s", utf8(kCancelQuestionText).c_str());
+            screenshot("cancel-question");
+            answer(question, IDNO);
+            watchDialog(u, v);
+        } else if (asked) {
+            say("no cancel question: the run had passed its last pump");
+        }
         for (const std::string& s : v.statusTexts)
             say("status: %s", utf8(s).c_str());
     } else if (answerId == IDYES) {
@@ -1653,7 +1668,7 @@ int runUpdater(const std::string& path, int answerId)
 int usage()
 {
     say("usage: e2e_driver all [--case NAME] [--shots DIR] [--stub PATH]");
-    say("       e2e_driver run-updater PATH [--answer yes|no] [--shots DIR]");
+    say("       e2e_driver run-updater PATH [--answer yes|no] [--ask-cancel] [--shots DIR]");
     return 2;
 }
 
@@ -1665,6 +1680,7 @@ int main(int argc, char** argv)
         return usage();
     std::string mode = argv[1], only, target;
     int answerId = IDYES;
+    bool askCancel = false;
     gStub = ownFolder() + "updater.exe";
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
@@ -1681,6 +1697,8 @@ int main(int argc, char** argv)
         } else if (a == "--answer" && i + 1 < argc) {
             answerId = next == "no" ? IDNO : IDYES;
             ++i;
+        } else if (a == "--ask-cancel") {
+            askCancel = true;
         } else if (mode == "run-updater" && target.empty()) {
             target = a;
         } else {
@@ -1693,6 +1711,6 @@ int main(int argc, char** argv)
     if (mode == "all")
         return runAll(only);
     if (mode == "run-updater" && !target.empty())
-        return runUpdater(target, answerId);
+        return runUpdater(target, answerId, askCancel);
     return usage();
 }
