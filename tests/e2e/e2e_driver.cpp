@@ -7,10 +7,11 @@
 //       beside this program), starts it, reads and answers its windows (or
 //       kills it at a chosen moment and runs it again), and checks its exit
 //       code and the folder afterwards. Exit status 0 when every case passed.
-//   e2e_driver.exe run-updater PATH [--answer yes|no] [--shots DIR]
+//   e2e_driver.exe run-updater PATH [--answer yes|no] [--ask-cancel] [--shots DIR]
 //       runs an updater that is already built and set up, answers the
 //       confirmation, takes the screenshots, dismisses the outcome box and
-//       prints the outcome text and the exit code.
+//       prints the outcome text and the exit code. With --ask-cancel it
+//       clicks the cancel button once and answers No, so the run goes on.
 //
 // Screenshots: with --shots DIR, the program named by E2E_SCREENSHOT_COMMAND
 // (default "/usr/bin/import -window root", which Wine starts as a Unix
@@ -406,7 +407,30 @@ struct BoxView {
     bool yes = false, no = false, ok = false, cancel = false;
     int defaultButton = 0;
     IconKind icon = ICON_NONE;
+    LONG textHeight = 0, lineHeight = 0;    // the text control's, and one line of its font
 };
+
+// How many lines a box's text takes: the box sizes its text control to the
+// text it laid out, one line of the message font (the box's font, a handle
+// of the updater's process that this one cannot select) a line.
+void measureLines(HWND control, LONG* height, LONG* lineHeight)
+{
+    RECT r = {0, 0, 0, 0};
+    GetClientRect(control, &r);
+    *height = r.bottom - r.top;
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HFONT font = CreateFontIndirectA(&metrics.lfMessageFont);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICA tm = {};
+    GetTextMetricsA(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    *lineHeight = tm.tmHeight;
+}
 
 BoxView readBox(HWND box)
 {
@@ -415,6 +439,7 @@ BoxView readBox(HWND box)
     v.owner = GetWindow(box, GW_OWNER);
     v.caption = textOf(box);
     v.text = textOf(GetDlgItem(box, 0xFFFF));
+    measureLines(GetDlgItem(box, 0xFFFF), &v.textHeight, &v.lineHeight);
     v.yes = GetDlgItem(box, IDYES) != nullptr;
     v.no = GetDlgItem(box, IDNO) != nullptr;
     v.ok = GetDlgItem(box, IDOK) != nullptr;
@@ -766,6 +791,12 @@ void checkBox(const BoxView& box, const char* text, IconKind icon, bool question
     CHECK(box.owner == owner, "%s: owner %p, expected %p", what, static_cast<void*>(box.owner),
           static_cast<void*>(owner));
     CHECK(box.icon == icon, "%s: icon %s, expected %s", what, iconName(box.icon), iconName(icon));
+    // A padded text (26 double-byte characters at most) fits on one line on
+    // a Japanese Windows; a second line means the prefix lacks its fonts.
+    if (std::strlen(text) <= 52)
+        CHECK(box.lineHeight > 0 && box.textHeight < 2 * box.lineHeight,
+              "%s: the text takes %ld px, %ld px a line: it wraps (see wine_env_fonts)", what, box.textHeight,
+              box.lineHeight);
     if (question) {
         CHECK(box.yes && box.no && !box.ok && !box.cancel, "%s: buttons are not Yes and No", what);
         CHECK(box.defaultButton == IDNO, "%s: default button %d, not No", what, box.defaultButton);
@@ -1736,7 +1767,59 @@ struct Case {
     void (*run)();
 };
 
+// ---- the fonts the windows are drawn with ----------------------------------------------
+
+struct RealFont {
+    std::string face;
+    bool kana = false;           // has glyphs for the texts' characters
+    bool proportional = false;
+};
+
+RealFont realise(const char* name, BYTE charset)
+{
+    LOGFONTA lf = {};
+    lf.lfHeight = -12;    // 9 points
+    lf.lfCharSet = charset;
+    lstrcpynA(lf.lfFaceName, name, LF_FACESIZE);
+    HFONT font = CreateFontIndirectA(&lf);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    RealFont r;
+    char face[LF_FACESIZE] = "";
+    GetTextFaceA(dc, LF_FACESIZE, face);
+    r.face = face;
+    const wchar_t sample[] = L"\u30A2\u30C3\u30D7\u5B8C\u4E86\u3057\u3000";    // アップ完了し, U+3000
+    WORD glyphs[7];
+    r.kana = GetGlyphIndicesW(dc, sample, 7, glyphs, GGI_MARK_NONEXISTING_GLYPHS) == 7;
+    for (WORD g : glyphs)
+        r.kana = r.kana && g != 0xFFFF;
+    TEXTMETRICA tm = {};
+    GetTextMetricsA(dc, &tm);
+    r.proportional = (tm.tmPitchAndFamily & TMPF_FIXED_PITCH) != 0;    // the bit means variable pitch
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    return r;
+}
+
+// The boxes take "MS Shell Dlg", which a Japanese system maps to "MS UI
+// Gothic", the dialog template's font; both must be a proportional Japanese
+// font, or Wine wraps the padded texts. Marlett draws the caption buttons.
+void caseFonts()
+{
+    RealFont marlett = realise("Marlett", SYMBOL_CHARSET);
+    CHECK(marlett.face == "Marlett", "Marlett is not installed (\"%s\" instead): caption buttons show letters",
+          utf8(marlett.face).c_str());
+    for (const char* name : {"MS UI Gothic", "MS Shell Dlg"}) {
+        RealFont f = realise(name, DEFAULT_CHARSET);
+        CHECK(f.kana, "\"%s\" is \"%s\", which lacks the texts' characters", name, utf8(f.face).c_str());
+        CHECK(f.proportional, "\"%s\" is the fixed-pitch \"%s\": the boxes would wrap their texts", name,
+              utf8(f.face).c_str());
+    }
+}
+
 const Case kCases[] = {
+    {"fonts", caseFonts},
     {"complete", caseComplete},
     {"declined", [] { caseDeclined(false); }},
     {"declined-enter", [] { caseDeclined(true); }},
@@ -1791,7 +1874,7 @@ int runAll(const std::string& only)
 
 // ---- the demonstration run --------------------------------------------------------------
 
-int runUpdater(const std::string& path, int answerId)
+int runUpdater(const std::string& path, int answerId, bool askCancel)
 {
     gFailures.clear();
     Updater u;
@@ -1827,15 +1910,29 @@ int runUpdater(const std::string& path, int answerId)
         DWORD until = GetTickCount() + 5000;
         while (look(v) && v.maxFilePos == 0 && static_cast<int32_t>(until - GetTickCount()) > 0) {
         }
+        bool asked = false;
         if (IsWindow(dialog)) {
             SuspendThread(u.thread());
             Sleep(300);
             screenshot("progress");
+            // Queued while the run stands still, the click reaches the
+            // dialog at the run's next pump.
+            if (askCancel)
+                asked = PostMessageA(GetDlgItem(dialog, IDC_CANCEL_UPDATE), BM_CLICK, 0, 0) != 0;
             ResumeThread(u.thread());
         } else {
             say("the dialog was gone before it could be photographed");
         }
         watchDialog(u, v);
+        HWND question = asked ? u.waitBox() : nullptr;
+        if (question != nullptr && readBox(question).text == kCancelQuestionText) {
+            say("cancel question: %s", utf8(kCancelQuestionText).c_str());
+            screenshot("cancel-question");
+            answer(question, IDNO);
+            watchDialog(u, v);
+        } else if (asked) {
+            say("no cancel question: the run had passed its last pump");
+        }
         for (const std::string& s : v.statusTexts)
             say("status: %s", utf8(s).c_str());
     } else if (answerId == IDYES) {
@@ -1859,7 +1956,7 @@ int runUpdater(const std::string& path, int answerId)
 int usage()
 {
     say("usage: e2e_driver all [--case NAME] [--shots DIR] [--stub PATH]");
-    say("       e2e_driver run-updater PATH [--answer yes|no] [--shots DIR]");
+    say("       e2e_driver run-updater PATH [--answer yes|no] [--ask-cancel] [--shots DIR]");
     return 2;
 }
 
@@ -1871,6 +1968,7 @@ int main(int argc, char** argv)
         return usage();
     std::string mode = argv[1], only, target;
     int answerId = IDYES;
+    bool askCancel = false;
     gStub = ownFolder() + "updater.exe";
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
@@ -1887,6 +1985,8 @@ int main(int argc, char** argv)
         } else if (a == "--answer" && i + 1 < argc) {
             answerId = next == "no" ? IDNO : IDYES;
             ++i;
+        } else if (a == "--ask-cancel") {
+            askCancel = true;
         } else if (mode == "run-updater" && target.empty()) {
             target = a;
         } else {
@@ -1899,6 +1999,6 @@ int main(int argc, char** argv)
     if (mode == "all")
         return runAll(only);
     if (mode == "run-updater" && !target.empty())
-        return runUpdater(target, answerId);
+        return runUpdater(target, answerId, askCancel);
     return usage();
 }
