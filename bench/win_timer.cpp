@@ -41,10 +41,16 @@ BOOL CALLBACK findBox(HWND w, LPARAM param)
 }
 
 // Clicks button `id` of the first box the process shows; 0 when the process
-// ended first.
+// ended first, or was ended because no such box came within five minutes
+// (a box it does not expect, say).
 int answerBox(HANDLE process, DWORD pid, int id)
 {
+    DWORD start = GetTickCount();
     for (;;) {
+        if (GetTickCount() - start > 300000) {
+            TerminateProcess(process, 0xDEADu);
+            return 0;
+        }
         Found f = {pid, id, nullptr};
         EnumWindows(findBox, reinterpret_cast<LPARAM>(&f));
         if (f.box != nullptr) {
