@@ -25,9 +25,7 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <spawn.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -276,29 +274,6 @@ StageTimes stageRun(const std::string& updater, const std::string& install)
     return t;
 }
 
-// ---- without the truncate of a new file -----------------------------------
-
-// The seam's createForWrite truncates every file it opens, as CREATE_ALWAYS
-// does. On ext4 a file truncated to zero and then written is taken for a
-// replacement and its write-back starts when it is closed, which costs the
-// closing call a good part of the copy. This one truncates only a file that
-// is not empty; the loop and the run are timed with it too, to show what
-// that costs them.
-os::FileRef createWithoutTruncatingNew(const char* path)
-{
-    std::string p(path);
-    std::replace(p.begin(), p.end(), '\\', '/');
-    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return os::noFile();
-    struct stat st;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &st) != 0 || (st.st_size > 0 && ftruncate(fd, 0) != 0)) {
-        close(fd);
-        return os::noFile();
-    }
-    return reinterpret_cast<os::FileRef>(static_cast<intptr_t>(fd));
-}
-
 // ---- where the time goes ---------------------------------------------------
 
 // Time spent in the calls, split at the first move: before it the staging
@@ -518,28 +493,6 @@ int main(int argc, char** argv)
     removeFile(loopOut);
     removeFile(cpOut);
 
-    std::vector<double> loopNoTruncate, stageNoTruncate;
-    for (uint32_t r = 0; r < runs; ++r) {
-        for (uint32_t k = 0; k < 2; ++k) {
-            removeFile(loopOut);
-            prepareInstallFolder(install);
-            syncAll();
-            os::calls().createForWrite = createWithoutTruncatingNew;
-            if ((r + k) % 2 == 0) {
-                double t = seconds();
-                copyLoop(updater, start, size, loopOut);
-                loopNoTruncate.push_back(seconds() - t);
-                os::restoreCalls();
-            } else {
-                StageTimes t = stageRun(updater, install);     // restores the calls
-                if (t.result != UPDATE_OK)
-                    fail("runUpdate returned " + std::to_string(t.result));
-                stageNoTruncate.push_back(t.staging);
-            }
-        }
-    }
-    removeFile(loopOut);
-
     // One more run of each copy with its calls timed.
     prepareInstallFolder(install);
     syncAll();
@@ -593,13 +546,6 @@ int main(int argc, char** argv)
                 run.median, mib / run.min, loop.min / run.min);
     std::printf("staging pass vs loop %.2f, vs cp %.2f (from the minimums; from the medians %.2f, %.2f)\n",
                 loop.min / stage.min, cp.min / stage.min, loop.median / stage.median, cp.median / stage.median);
-    Stats loopNt = statsOf(loopNoTruncate), stageNt = statsOf(stageNoTruncate);
-    std::printf("\nthe same with new files not truncated (see createWithoutTruncatingNew)\n");
-    std::printf("%-44s %8.3f %9.3f %7.0f %7.2f\n", "plain read/write loop, 1 MiB chunks", loopNt.min,
-                loopNt.median, mib / loopNt.min, 1.0);
-    std::printf("%-44s %8.3f %9.3f %7.0f %7.2f\n", "runUpdate, staging pass (up to the commit)", stageNt.min,
-                stageNt.median, mib / stageNt.min, loopNt.min / stageNt.min);
-
     std::printf("\nwhere the time goes (one more run of each, calls timed through the seam)\n");
     std::printf("%-12s %8s %8s %8s %12s %8s %10s\n", "", "total s", "reads s", "writes s", "open/close s",
                 "rest s", "commit s");
@@ -621,7 +567,6 @@ int main(int argc, char** argv)
     std::printf("result stage_loop_min_s %.4f\nresult stage_loop_median_s %.4f\n", loop.min, loop.median);
     std::printf("result stage_cp_min_s %.4f\nresult stage_cp_median_s %.4f\n", cp.min, cp.median);
     std::printf("result stage_pass_min_s %.4f\nresult stage_pass_median_s %.4f\n", stage.min, stage.median);
-    std::printf("result stage_vs_loop_no_truncate %.2f\n", loopNt.min / stageNt.min);
     std::printf("result stage_vs_loop %.2f\nresult stage_vs_cp %.2f\n", loop.min / stage.min, cp.min / stage.min);
     std::printf("result stage_size_mib %u\nresult stage_small_mib %u\n", sizeMiB, smallMiB);
     std::printf("result rss_idle_mib %.1f\n", idle / 1024.0);

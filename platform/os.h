@@ -68,10 +68,12 @@ struct Calls {
     int (*setWindowText)(WindowRef window, const char* text);
     // SendMessageA(bar, PBM_SETRANGE32, 0, high).
     void (*setProgressRange)(WindowRef bar, uint32_t high);
-    // SendMessageA(bar, PBM_SETPOS, position, 0).
+    // SendMessageA(bar, PBM_SETPOS, position, 0). On Windows a position that
+    // could not be seen (same drawn pixels, or within a frame of the last one)
+    // is not sent; the range's start and end always are.
     void (*setProgressPos)(WindowRef bar, uint32_t position);
     // Takes at most one pending window message of the thread and handles it
-    // (PeekMessageA with PM_REMOVE; IsDialogMessageA with dialog when it is
+    // (PeekMessageA with PM_REMOVE | PM_NOYIELD; IsDialogMessageA with dialog when it is
     // not null, else TranslateMessage and DispatchMessageA). Returns nonzero
     // when a message was taken, 0 when the queue was empty; throws the
     // integer 0 on WM_QUIT. On POSIX there is no queue: it returns 0.

@@ -63,7 +63,10 @@ FileRef posixCreateForWrite(const char* path)
     int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return noFile();
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
+    // An empty file is left as it is: ext4 writes back, on close, every file
+    // that was truncated to zero and rewritten, new ones included.
+    struct stat st;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &st) != 0 || (st.st_size != 0 && ftruncate(fd, 0) != 0)) {
         close(fd);
         return noFile();
     }
