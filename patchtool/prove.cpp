@@ -213,7 +213,7 @@ std::string compareResult(const ProofRequest& request, const std::vector<uint8_t
         auto e = expected.find(key);
         if (e == expected.end())
             return showName(name) + ": left in the result, but the new version has no such file";
-        const Expected& want = e->second.second;
+        const Expected want = e->second.second;
         if (e->second.first != name)
             return showName(name) + ": in the result under this letter case, the new version has " +
                    showName(e->second.first);
