@@ -455,6 +455,11 @@ run $P pack --from v1 --to v2 -o pipe.exe --stub stub.exe --prove
 [ ! -s err ] && ok "and nothing when stderr is not a terminal" || bad "progress written to a pipe: $(head -c 200 err)"
 rm -f pipe.exe
 
+# The proof's benchmark (tools/bench-proof), briefly, so that it keeps working.
+run bash "$ROOT/tools/bench-proof" --quick --stub stub.exe --work "$W/bench-proof"
+expect_status 0 "tools/bench-proof --quick"
+expect_line_match out "^ratios: proof_vs_cmp=[0-9.]+ proof_s=" "tools/bench-proof: the ratios line"
+
 # ---------------------------------------------------------------------------
 section "under Wine: the Windows build of the tool, and the real updater"
 if [ -n "${WINE:-}" ] && [ -n "${UPDATER_WIN_BUILD:-}" ] && [ -f "${UPDATER_WIN_BUILD:-}/patchtool.exe" ]; then
