@@ -496,6 +496,11 @@ if [ -n "${WINE:-}" ] && [ -n "${UPDATER_WIN_BUILD:-}" ] && [ -f "${UPDATER_WIN_
   run PW pack --from "$cw\\old" --to "$cw\\old" -o "$cw\\same.exe" --stub "$cw\\stub.exe"
   expect_status 1 "patchtool.exe refuses two identical trees"
   [ ! -e "$C/same.exe" ] && [ ! -e "$C/same.exe.partial" ] && ok "patchtool.exe: refused, nothing written" || bad "left a file"
+  $P hvl make old -o "$C/new/KVX.hvl" >/dev/null   # the old version's list in the new folder
+  run PW pack --from "$cw\\old" --to "$cw\\new" -o "$cw\\stale.exe" --stub "$cw\\stub.exe"
+  expect_status 1 "patchtool.exe refuses a KVX.hvl that disagrees with the new files"
+  expect_in err "Game.exe: the record says" "patchtool.exe names the disagreeing record"
+  [ ! -e "$C/stale.exe" ] && [ ! -e "$C/stale.exe.partial" ] && ok "patchtool.exe: refused, nothing written" || bad "left a file"
   rm -f jp.exe
   # apply with the Windows seam: the run's own calls, ANSI code page 932.
   cp -r v1 "$C/inst"
