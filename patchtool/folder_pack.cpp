@@ -12,13 +12,6 @@
 namespace tool {
 namespace {
 
-std::string lowered(const std::string& name)
-{
-    std::string copy = name;
-    lowerName(&copy[0]);
-    return copy;
-}
-
 // The folder part of a record name ("sub\deeper" of "sub\deeper\x.dat").
 std::string folderOf(const std::string& recordName)
 {

@@ -20,13 +20,6 @@ namespace fs = std::filesystem;
 namespace tool {
 namespace {
 
-std::string lowered(const std::string& name)
-{
-    std::string copy = name;
-    lowerName(&copy[0]);
-    return copy;
-}
-
 // The record-style name (code page 932, "\" separators) of a path below
 // root; empty when it has none.
 std::string relativeName(const fs::path& path, const fs::path& root)

@@ -5,20 +5,8 @@
 #include "patchtool/progress.h"
 #include "patchtool/text_codec.h"
 #include "patchtool/tool_files.h"
-#include "patchtool/tool_platform.h"
-#include "payload/entry_name.h"
 
 namespace tool {
-namespace {
-
-std::string lowered(const std::string& name)
-{
-    std::string copy = name;
-    lowerName(&copy[0]);
-    return copy;
-}
-
-} // namespace
 
 int compareTrees(const std::string& oldFolder, const std::string& newFolder, const std::vector<std::string>& skip,
                  TreeDiff* diff, std::vector<std::string>* problems)
