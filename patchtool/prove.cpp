@@ -12,7 +12,6 @@
 #include "patchtool/progress.h"
 #include "patchtool/text_codec.h"
 #include "patchtool/tool_files.h"
-#include "payload/entry_name.h"
 #include "payload/payload_writer.h"
 
 namespace fs = std::filesystem;
