@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 #include "patchtool/commands.h"
 #include "patchtool/folder_pack.h"
@@ -113,6 +114,18 @@ std::string ownListOf(const std::string& folder)
             return it->path().u8string();
     }
     return std::string();
+}
+
+// 1 when path lies below folder (both need not exist yet).
+bool isInside(const std::string& path, const std::string& folder)
+{
+    std::error_code ec1, ec2;
+    fs::path p = fs::weakly_canonical(fs::absolute(fs::u8path(path), ec1), ec1);
+    fs::path f = fs::weakly_canonical(fs::absolute(fs::u8path(folder), ec2), ec2);
+    if (ec1 || ec2)
+        return false;
+    fs::path relative = p.lexically_relative(f);
+    return !relative.empty() && *relative.begin() != "..";
 }
 
 std::string jsonText(const std::string& s)
@@ -263,6 +276,8 @@ int runPackFolders(const std::vector<std::string>& args)
         skip = {p.out, partialPathFor(p.out), scratch};
         if (p.prove && fileInfo(scratch).exists)
             refusals.push_back(scratch + ": exists; the proof makes its scratch copy there (remove it first)");
+        if (p.prove && isInside(p.out, p.from))
+            refusals.push_back(p.out + ": inside " + p.from + ", where the proof's scratch copy of it cannot go");
     }
     if (!refusals.empty())
         return refuse(refusals);
