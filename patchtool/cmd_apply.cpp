@@ -32,6 +32,7 @@ struct ApplyState {
     std::string statusSuffix;   // "をインストール中" in code page 932
     uint32_t total = 0, staged = 0, filePosition = 0;
     Progress* progress = nullptr;
+    bool showFiles = true;
     os::Calls inner;            // the file calls the run's go on to
     // Set by Ctrl-C. It reaches cancelRequested only through the pump, as a
     // click on the dialog's cancel button would: the commit never pumps, so
@@ -53,6 +54,8 @@ std::string inFolder(const char* path)
 
 void say(const char* what, const std::string& name)
 {
+    if (!gApply->showFiles)
+        return;
     gApply->progress->clear();
     std::printf("%-9s %s\n", what, name.c_str());
     std::fflush(stdout);
@@ -173,6 +176,53 @@ int noMessage(os::WindowRef)
 
 } // namespace
 
+int applyUpdaterRun(const std::string& updater, const std::string& folder, bool showFiles, UpdateResult* result,
+                    std::string* problem)
+{
+    ApplyState state;
+    std::error_code ec;
+    std::string absolute = std::filesystem::absolute(std::filesystem::u8path(updater), ec).u8string();
+    if (ec || !runPath(absolute, &state.updater) || !runPath(folder, &state.folder)) {
+        *problem = "the updater's or the folder's path has no code page 932 form";
+        return 0;
+    }
+    if (state.updater.size() >= kMaxPath || state.folder.size() >= kMaxPath) {
+        *problem = "a path is longer than the updater's 259 bytes";
+        return 0;
+    }
+    toCp932("をインストール中", &state.statusSuffix);
+
+    Progress progress("staging", 0xFFFF);
+    state.progress = &progress;
+    state.showFiles = showFiles;
+    gApply = &state;
+    os::Calls& calls = os::calls();
+    state.inner = calls;
+    calls.openForRead = openForRead;
+    calls.createForWrite = createForWrite;
+    calls.setFileAttributes = setFileAttributes;
+    calls.getFileAttributes = getFileAttributes;
+    calls.moveFileReplace = moveFileReplace;
+    calls.deleteFile = deleteFile;
+    calls.getModuleFileName = updaterAsModule;
+    calls.getDlgItem = findControl;
+    calls.setWindowText = showStatus;
+    calls.setProgressRange = setRange;
+    calls.setProgressPos = setPos;
+    calls.pumpOneMessage = noMessage;
+    raiseFlagOnInterrupt(&state.interrupted);
+
+    *result = runUpdate(state.folder.c_str());
+
+    raiseFlagOnInterrupt(nullptr);
+    os::calls() = state.inner;
+    gApply = nullptr;
+    progress.clear();
+    if (state.interrupted != 0 && cancelRequested == 0)
+        std::printf("interrupted once every file was staged: the run did not stop there\n");
+    return 1;
+}
+
 int runApply(const std::vector<std::string>& args)
 {
     if (wantsHelp(args)) {
@@ -199,46 +249,12 @@ int runApply(const std::vector<std::string>& args)
         printProblem("apply", args[1] + ": not a folder");
         return kExitFailed;
     }
-    ApplyState state;
-    std::error_code ec;
-    std::string absolute = std::filesystem::absolute(std::filesystem::u8path(args[0]), ec).u8string();
-    if (ec || !runPath(absolute, &state.updater) || !runPath(args[1], &state.folder)) {
-        printProblem("apply", "the updater's or the folder's path has no code page 932 form");
+    UpdateResult result = UPDATE_E_PAYLOAD;
+    std::string problem;
+    if (!applyUpdaterRun(args[0], args[1], true, &result, &problem)) {
+        printProblem("apply", problem);
         return kExitFailed;
     }
-    if (state.updater.size() >= kMaxPath || state.folder.size() >= kMaxPath) {
-        printProblem("apply", "a path is longer than the updater's 259 bytes");
-        return kExitFailed;
-    }
-    toCp932("をインストール中", &state.statusSuffix);
-
-    Progress progress("staging", 0xFFFF);
-    state.progress = &progress;
-    gApply = &state;
-    os::Calls& calls = os::calls();
-    state.inner = calls;
-    calls.openForRead = openForRead;
-    calls.createForWrite = createForWrite;
-    calls.setFileAttributes = setFileAttributes;
-    calls.getFileAttributes = getFileAttributes;
-    calls.moveFileReplace = moveFileReplace;
-    calls.deleteFile = deleteFile;
-    calls.getModuleFileName = updaterAsModule;
-    calls.getDlgItem = findControl;
-    calls.setWindowText = showStatus;
-    calls.setProgressRange = setRange;
-    calls.setProgressPos = setPos;
-    calls.pumpOneMessage = noMessage;
-    raiseFlagOnInterrupt(&state.interrupted);
-
-    UpdateResult result = runUpdate(state.folder.c_str());
-
-    raiseFlagOnInterrupt(nullptr);
-    os::calls() = state.inner;
-    gApply = nullptr;
-    progress.clear();
-    if (state.interrupted != 0 && cancelRequested == 0)
-        std::printf("interrupted once every file was staged: the run did not stop there\n");
     std::printf("outcome: %s (0x%08x)\n", updateResultName(result), static_cast<unsigned>(result));
     return result == UPDATE_OK ? kExitOk : kExitFailed;
 }

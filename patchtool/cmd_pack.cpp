@@ -3,10 +3,10 @@
 // refuse or get wrong.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "patchtool/commands.h"
 #include "patchtool/hash_list_file.h"
+#include "patchtool/pack_output.h"
 #include "patchtool/pack_plan.h"
 #include "patchtool/progress.h"
 #include "patchtool/text_codec.h"
@@ -46,7 +46,10 @@ const char* const kHelp =
     "under another's temporary name; uninst.lst; a stub that is no Windows\n"
     "program, is signed, or reaches 0x40000; an entry starting past 2 GiB or an\n"
     "updater reaching 4 GiB; a malformed list; a file whose record in the list\n"
-    "has another checksum.\n";
+    "has another checksum.\n"
+    "\n"
+    "patchtool pack --from OLD --to NEW -o OUT packs what changed between two\n"
+    "version folders instead (patchtool pack --from --help tells more).\n";
 
 struct PackArgs {
     std::string out, stub, hvl;
@@ -103,53 +106,19 @@ int parse(const std::vector<std::string>& args, PackArgs* p)
     return kExitOk;
 }
 
-std::string defaultStub()
-{
-    std::string self = toolPath();
-    if (self.empty())
-        return std::string();
-    std::filesystem::path folder = std::filesystem::u8path(self).parent_path();
-    for (const std::filesystem::path& candidate : {folder / ".." / "win32" / "updater.exe", folder / "updater.exe"}) {
-        FileInfo info = fileInfo(candidate.u8string());
-        if (info.regular)
-            return candidate.lexically_normal().u8string();
-    }
-    return std::string();
-}
-
 bool isHashListName(const std::string& utf8)
 {
     std::string cp932;
     return toCp932(withBackslashes(utf8), &cp932) && sameName(cp932.c_str(), kHashListName);
 }
 
-// Compares the read-back of the written file with the plan.
-std::string readBackProblem(const UpdaterReport& r, const PackPlan& plan, ArchiveLayout layout, bool withList,
-                            const std::vector<std::vector<uint8_t>>& sums)
-{
-    if (r.loadResult != UPDATE_OK)
-        return std::string("the updater's reader refuses it: ") + updateResultName(r.loadResult);
-    if (r.layout != layout || r.count != plan.entries.size() || r.dataStart != plan.dataStart ||
-        r.fileSize != plan.fileSize)
-        return "its header, table or size differ from what was planned";
-    if (r.listLoaded != withList)
-        return "the updater does not find the hash value list in it";
-    for (size_t i = 0; i < plan.entries.size(); ++i) {
-        const PlannedEntry& p = plan.entries[i];
-        const EntryReport& e = r.entries[i];
-        EntryState expected = p.record >= 0 ? ENTRY_VERIFIED : ENTRY_UNVERIFIED;
-        if (e.name != p.storedName || e.offset != p.offset || e.size != p.size ||
-            e.installedName != p.installedName || e.state != expected || std::memcmp(e.actual, sums[i].data(), 8) != 0)
-            return "entry " + std::to_string(i) + " (" + showName(p.storedName) + ") reads back as " +
-                   entryStateName(e.state) + ", not as the file " + p.path;
-    }
-    return std::string();
-}
-
 } // namespace
 
 int runPack(const std::vector<std::string>& args)
 {
+    for (const std::string& a : args)
+        if (a == "--from" || a == "--to")
+            return runPackFolders(args);
     if (wantsHelp(args)) {
         std::printf("usage: %s\n\n%s", kUsage, kHelp);
         return kExitOk;
@@ -193,26 +162,10 @@ int runPack(const std::vector<std::string>& args)
     PackRequest request;
     request.layout = p.layout;
     std::vector<uint8_t> stub;
-    if (p.stub.empty()) {
-        p.stub = defaultStub();
-        if (p.stub.empty())
-            problems.push_back("no stub: updater.exe is neither in ../win32/ nor beside this tool; give --stub FILE");
-    }
-    if (!p.stub.empty()) {
+    for (const std::string& problem : readStub(&p.stub, &stub, &request.stubSize))
+        problems.push_back(problem);
+    if (!p.stub.empty())
         inputs.push_back(p.stub);
-        FileInfo info = fileInfo(p.stub);
-        request.stubSize = info.size;
-        std::string error;
-        if (info.regular && info.size >= kPayloadOffset) {
-            // planPack names the size
-        } else if (!readFileBytes(p.stub, &stub, &error)) {
-            problems.push_back("--stub " + error);
-        } else {
-            std::string problem = stubProblem(stub);
-            if (!problem.empty())
-                problems.push_back("the stub " + p.stub + " " + problem);
-        }
-    }
 
     HashListFile list;
     if (!p.hvl.empty()) {
@@ -298,35 +251,13 @@ int runPack(const std::vector<std::string>& args)
     options.layout = p.layout;
     options.stub = stub;
 
-    const std::string partial = partialPathFor(p.out);
-    std::string nativePartial;
-    if (!corePath(partial, &nativePartial)) {
-        printProblem("pack", partial + ": this path cannot be written here (not in the ANSI code page)");
-        return kExitFailed;
-    }
-    removeOnInterrupt(nativePartial);
-    std::string error;
-    int written = writeUpdater(nativePartial, entries, options, &error);
-    std::string failure;
     UpdaterReport report;
-    if (!written) {
-        failure = "writing " + partial + " failed: " + error;
-    } else if (!readUpdaterReport(partial, true, &report)) {
-        failure = partial + ": cannot be opened to read it back";
-    } else {
-        std::string problem = readBackProblem(report, plan, p.layout, request.records != nullptr, sums);
-        if (!problem.empty())
-            failure = "reading back " + partial + ": " + problem;
-    }
-    if (failure.empty() && !moveIntoPlace(partial, p.out, &error))
-        failure = error;
+    std::string failure =
+        writePlannedUpdater(p.out, plan, entries, options, request.records != nullptr, sums, &report);
     if (!failure.empty()) {
-        removeFile(partial);
-        removeOnInterrupt(std::string());
         printProblem("pack", failure + "; nothing written");
         return kExitFailed;
     }
-    removeOnInterrupt(std::string());
 
     std::printf("packed %s: %zu entries, %s layout, data area at 0x%x, %u bytes\n", p.out.c_str(),
                 plan.entries.size(), layoutName(p.layout), plan.dataStart, plan.fileSize);

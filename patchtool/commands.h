@@ -18,6 +18,7 @@ int runList(const std::vector<std::string>& args);
 int runVerify(const std::vector<std::string>& args);
 int runHvl(const std::vector<std::string>& args);
 int runApply(const std::vector<std::string>& args);
+int runPackFolders(const std::vector<std::string>& args);   // pack --from OLD --to NEW
 
 // Shared by the subcommands.
 bool wantsHelp(const std::vector<std::string>& args);
@@ -26,5 +27,12 @@ void printProblem(const char* command, const std::string& message);   // "patcht
 // The table of entries (name, offset, size, what verifies it) on stdout.
 void printEntries(const UpdaterReport& report);
 const char* layoutName(ArchiveLayout layout);
+
+// The updater's own run of the updater file on folder (both UTF-8), as
+// apply does it; with showFiles each file is printed as it is staged and
+// installed. 0 with *problem when the run cannot be started (a path the
+// run cannot take); else 1 with the run's *result.
+int applyUpdaterRun(const std::string& updater, const std::string& folder, bool showFiles, UpdateResult* result,
+                    std::string* problem);
 
 } // namespace tool

@@ -69,14 +69,14 @@ int findRecordIndex(const std::vector<HashValueRecord>& records, const std::stri
     return -1;
 }
 
-namespace {
-
 std::string lowered(const std::string& name)
 {
     std::string copy = name;
     lowerName(&copy[0]);
     return copy;
 }
+
+namespace {
 
 bool inSkipList(const fs::path& p, const std::vector<fs::path>& skip)
 {

@@ -25,6 +25,10 @@ int recordHasName(const HashValueRecord& record);
 std::string recordName(const HashValueRecord& record);   // up to the NUL or 56 bytes
 std::string checksumHex(const uint8_t* checksum);         // 16 hex digits, stored byte order
 
+// A copy of a stored name lowered by the core's rule (lowerName), for
+// comparing names as the updater and Windows do.
+std::string lowered(const std::string& name);
+
 // The record for name as the updater finds it: the first one whose name
 // ends in name, compared by the file-name part and ignoring case. -1 when
 // none (always for a name with a folder part).

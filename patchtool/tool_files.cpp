@@ -1,5 +1,6 @@
 #include "patchtool/tool_files.h"
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -100,6 +101,59 @@ int checksumFile(const std::string& path, uint8_t* checksum, Progress* progress,
                  " bytes (unreadable, or changed while being read)";
         return 0;
     }
+    sum.store(checksum);
+    return 1;
+}
+
+int checksumAndCompare(const std::string& path, const std::string& other, uint64_t size, uint8_t* checksum,
+                       bool* same, Progress* progress, std::string* error)
+{
+    std::string nativePath, nativeOther;
+    FileHandle file, otherFile;
+    if (!corePath(path, &nativePath) || !file.openRead(nativePath.c_str())) {
+        *error = path + ": cannot open for reading";
+        return 0;
+    }
+    const bool compare = !other.empty();
+    if (compare && (!corePath(other, &nativeOther) || !otherFile.openRead(nativeOther.c_str()))) {
+        *error = other + ": cannot open for reading";
+        return 0;
+    }
+    *same = compare;
+    std::vector<uint8_t> buffer(kCopyChunkSize), otherBuffer(compare ? kCopyChunkSize : 0);
+    FileChecksum sum;
+    uint64_t total = 0;
+    for (;;) {
+        uint32_t got = file.read(buffer.data(), kCopyChunkSize);
+        if (got == 0)
+            break;
+        sum.update(buffer.data(), got);
+        if (*same) {
+            // A short read is not a difference: read on until the same
+            // count arrives or the file ends.
+            uint32_t have = 0;
+            while (have < got) {
+                uint32_t more = otherFile.read(otherBuffer.data() + have, got - have);
+                if (more == 0)
+                    break;
+                have += more;
+            }
+            if (have != got || std::memcmp(buffer.data(), otherBuffer.data(), got) != 0)
+                *same = false;
+        }
+        total += got;
+        if (progress)
+            progress->advance(got);
+    }
+    if (total != size) {
+        *error = path + ": read " + std::to_string(total) + " of its " + std::to_string(size) +
+                 " bytes (unreadable, or changed while being read)";
+        return 0;
+    }
+    // The other file may go on past path's end.
+    uint8_t extra;
+    if (*same && otherFile.read(&extra, 1) != 0)
+        *same = false;
     sum.store(checksum);
     return 1;
 }

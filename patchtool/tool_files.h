@@ -31,6 +31,13 @@ int readFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::str
 // The 8-byte checksum of a file's content, read in 1 MiB chunks.
 int checksumFile(const std::string& path, uint8_t* checksum, Progress* progress, std::string* error);
 
+// Reads path whole (size bytes) for its checksum and, when other is not
+// empty, other alongside it: *same says whether the two were equal byte
+// for byte (false for an empty other). 0 with *error when path cannot be
+// read in full or other cannot be opened.
+int checksumAndCompare(const std::string& path, const std::string& other, uint64_t size, uint8_t* checksum,
+                       bool* same, Progress* progress, std::string* error);
+
 // Where an output is written until it is complete: beside its target, so
 // that the final rename stays on one file system.
 std::string partialPathFor(const std::string& target);

@@ -387,6 +387,89 @@ expect_in out "outcome: UPDATE_E_FILE_IO" "apply: UPDATE_E_FILE_IO without the f
 rm -rf inst
 
 # ---------------------------------------------------------------------------
+section "pack --from OLD --to NEW: two version folders"
+# v1 and v2 from above: two changed files in sub-folders, one changed with
+# a Japanese folder name, one added, one unchanged. The folder pack must be
+# byte for byte the pack made by hand from the same files in the same
+# order (bare names, so that the records place them) with hvl make's list.
+run $P pack -o by-hand.exe --stub stub.exe --hvl v2.hvl v2/added.arc v2/data01.arc v2/sub/deep.bin v2/system.arc v2/ツ/x.dat
+expect_status 0 "pack by hand"
+run $P pack --from v1 --to v2 -o folders.exe --stub stub.exe
+expect_status 0 "pack --from --to"
+cmp -s folders.exe by-hand.exe && ok "pack --from --to gives the hand-made updater byte for byte" || bad "the folder pack differs from the hand-made one"
+expect_in out "4 changed, 1 added, 1 unchanged, 0 removed" "pack --from --to: the counts"
+run $P pack --from v1 --to v2 -o folders2.exe --stub stub.exe
+cmp -s folders.exe folders2.exe && ok "the same two folders give the same bytes" || bad "two packs of the same folders differ"
+rm -f folders2.exe by-hand.exe
+run $P verify folders.exe
+expect_in out "verify: ok: 5 verified, 1 unverified, 0 failed" "every packed file verified by its record"
+
+# A second pair: a removed file, a new file in a new folder, Japanese names.
+mkdir -p old/データ old/sub new/データ new/sub
+printf 'exe 1.00' > old/Game.exe;      printf 'exe 1.01' > new/Game.exe
+printf 'same' > old/データ/共通.arc;    printf 'same' > new/データ/共通.arc
+printf 'serifu 1' > old/データ/台詞.arc; printf 'serifu 2, longer' > new/データ/台詞.arc
+printf 'gone' > old/sub/obsolete.dat
+printf 'Game.exe\n\0' > old/uninst.lst
+run $P pack --from old --to new -o out.exe --stub stub.exe --prove
+expect_status 0 "pack --prove with a removed file"
+expect_in err "warning: sub\\obsolete.dat: in old but gone in the new folder" "a removed file is warned about"
+expect_in out "proof: ok" "the proof holds"
+expect_absent out.exe.proof "the scratch copy is removed"
+[ "$(cat old/sub/obsolete.dat)" = gone ] && [ "$(cat old/Game.exe)" = "exe 1.00" ] && ok "OLD untouched by the proof" || bad "the proof changed OLD"
+rm -f out.exe
+
+run $P pack --from old --to new --stub stub.exe --plan --json
+expect_status 0 "--plan --json"
+python3 - out <<'EOF2' && ok "--plan --json: changed, added, removed, unchanged, records" || bad "--plan --json: $(cat out)"
+import json, sys
+p = json.load(open(sys.argv[1], encoding='utf-8'))
+assert [c['name'] for c in p['changed']] == ['Game.exe', 'データ\\台詞.arc'], p['changed']
+assert p['changed'][1]['entry'] == '台詞.arc' and p['changed'][1]['record'] == 'データ\\台詞.arc'
+assert p['added'] == [] and p['removed'] == ['sub\\obsolete.dat'] and p['unchanged'] == 1
+assert p['list']['made'] and p['list']['records'] == 3 and p['entries'] == 3 and p['ok']
+EOF2
+expect_absent out.exe "--plan writes nothing"
+
+refused_folders() {   # refused_folders DESCRIPTION MESSAGE ARGS... (after "pack --from old --to new -o out.exe")
+  local desc=$1 msg=$2; shift 2
+  run $P pack --from old --to new -o out.exe --stub stub.exe "$@"
+  expect_status 1 "refused: $desc"
+  expect_in err "$msg" "refused: $desc: says \"$msg\""
+  [ ! -e out.exe ] && [ ! -e out.exe.partial ] && [ ! -e out.exe.proof ] && ok "refused: $desc: nothing left" \
+    || bad "refused: $desc: left $(ls -d out.exe* 2>/dev/null)"
+}
+refused_folders "a removed file, --strict" "sub\\obsolete.dat: in old but gone" --strict --prove
+mkdir new/新フォルダ; printf 'x' > new/新フォルダ/追加.dat
+refused_folders "a new file in a new folder" "新フォルダ\\追加.dat: its folder 新フォルダ does not exist in old" --prove
+rm -rf new/新フォルダ
+for i in $(seq 1 30); do printf "$i" > new/add$i.dat; done
+refused_folders "32 changed or added files" "32 files are new or changed; an updater carries at most 31"
+rm -f new/add*.dat
+$P hvl make old -o new/KVX.hvl >/dev/null
+refused_folders "a KVX.hvl that disagrees" "KVX.hvl: Game.exe: the record says"
+expect_in err "lists sub\\obsolete.dat, which the new folder does not have" "the disagreeing list: every difference named"
+rm -f new/KVX.hvl
+run $P pack --from old --to old -o out.exe --stub stub.exe
+expect_status 1 "refused: two identical trees"
+expect_in err "nothing to patch" "refused: two identical trees: says so"
+expect_absent out.exe "refused: two identical trees: no updater"
+
+# Progress on a terminal for the comparison and the proof, nothing on a pipe.
+script -qec "$P pack --from v1 --to v2 -o tty.exe --stub stub.exe --prove >/dev/null" /dev/null > tty.txt 2>&1
+grep -qa "comparing .*%.*data01.arc" tty.txt && ok "pack --from shows the comparison on a terminal" || bad "no comparing line on a terminal"
+grep -qa "proving .*%" tty.txt && ok "and the proof" || bad "no proving line on a terminal"
+rm -f tty.exe tty.txt
+run $P pack --from v1 --to v2 -o pipe.exe --stub stub.exe --prove
+[ ! -s err ] && ok "and nothing when stderr is not a terminal" || bad "progress written to a pipe: $(head -c 200 err)"
+rm -f pipe.exe
+
+# The proof's benchmark (tools/bench-proof), briefly, so that it keeps working.
+run bash "$ROOT/tools/bench-proof" --quick --stub stub.exe --work "$W/bench-proof"
+expect_status 0 "tools/bench-proof --quick"
+expect_line_match out "^ratios: proof_vs_cmp=[0-9.]+ proof_s=" "tools/bench-proof: the ratios line"
+
+# ---------------------------------------------------------------------------
 section "under Wine: the Windows build of the tool, and the real updater"
 if [ -n "${WINE:-}" ] && [ -n "${UPDATER_WIN_BUILD:-}" ] && [ -f "${UPDATER_WIN_BUILD:-}/patchtool.exe" ]; then
   # Wine sees only the prefix's drive C: (tools/wine-env removes z:).
@@ -408,6 +491,27 @@ if [ -n "${WINE:-}" ] && [ -n "${UPDATER_WIN_BUILD:-}" ] && [ -f "${UPDATER_WIN_
   [ ! -e "$C/bad.exe" ] && [ ! -e "$C/bad.exe.partial" ] && ok "patchtool.exe: refused, nothing written" || bad "left a file"
   run PW verify "$cw\\patch.exe"
   expect_status 0 "patchtool.exe verify"
+  # pack --from --to: the same bytes as the host's, and the proof with the
+  # Windows calls (hard links, the run's own moves) under Wine.
+  cp -r v1 old new "$C/"
+  run PW pack --from "$cw\\v1" --to "$cw\\v2" -o "$cw\\folders.exe" --stub "$cw\\stub.exe" --prove
+  expect_status 0 "patchtool.exe pack --from --to --prove"
+  expect_in out "proof: ok" "patchtool.exe: the proof holds"
+  cmp -s "$C/folders.exe" folders.exe && ok "patchtool.exe packs the host's folder updater byte for byte" || bad "folder updaters differ"
+  [ ! -e "$C/folders.exe.proof" ] && ok "patchtool.exe: the scratch copy is removed" || bad "patchtool.exe left the scratch copy"
+  run PW pack --from "$cw\\old" --to "$cw\\new" -o "$cw\\jp.exe" --stub "$cw\\stub.exe" --prove
+  expect_status 0 "patchtool.exe pack --from --to with Japanese names"
+  run $P pack --from old --to new -o jp.exe --stub stub.exe
+  cmp -s "$C/jp.exe" jp.exe && ok "patchtool.exe: Japanese names, the host's bytes" || bad "Japanese-name updaters differ"
+  run PW pack --from "$cw\\old" --to "$cw\\old" -o "$cw\\same.exe" --stub "$cw\\stub.exe"
+  expect_status 1 "patchtool.exe refuses two identical trees"
+  [ ! -e "$C/same.exe" ] && [ ! -e "$C/same.exe.partial" ] && ok "patchtool.exe: refused, nothing written" || bad "left a file"
+  $P hvl make old -o "$C/new/KVX.hvl" >/dev/null   # the old version's list in the new folder
+  run PW pack --from "$cw\\old" --to "$cw\\new" -o "$cw\\stale.exe" --stub "$cw\\stub.exe"
+  expect_status 1 "patchtool.exe refuses a KVX.hvl that disagrees with the new files"
+  expect_in err "Game.exe: the record says" "patchtool.exe names the disagreeing record"
+  [ ! -e "$C/stale.exe" ] && [ ! -e "$C/stale.exe.partial" ] && ok "patchtool.exe: refused, nothing written" || bad "left a file"
+  rm -f jp.exe
   # apply with the Windows seam: the run's own calls, ANSI code page 932.
   cp -r v1 "$C/inst"
   wine_env_give "$C/inst"
