@@ -113,11 +113,13 @@ TEST_P(PlantedLinkTest, NothingOutsideTheFolderChangesAndTheRunEndsCleanOrUntouc
         else
             EXPECT_EQ(success.at("uninst.lst"), after.at("uninst.lst"));
     }
-    if (std::string(c.planted) != "data01000.arc")
+    if (std::string(c.planted) != "data01000.arc") {
         EXPECT_FALSE(fs::is_symlink(gamePath("data01000.arc"))) << "never moved a link into place";
+    }
     for (const char* name : {"data01000.arc.tmp", "system.arc.tmp", "KVX.hvl.tmp", "KVX.new", "uninst.new"})
-        if (name != std::string(c.planted))
+        if (name != std::string(c.planted)) {
             EXPECT_FALSE(isInstalled(name) || fs::is_symlink(gamePath(name))) << name << " left behind";
+        }
     expectFile("sentinel.bin");
     expectFile("game/" + std::string(c.planted));
 }
