@@ -246,6 +246,14 @@ int noteFirstMove(const char* from, const char* to)
     return os::defaultCalls().moveFileReplace(from, to);
 }
 
+// The run moves its staged files through their checked handles.
+int noteFirstMoveOpen(os::FileRef file, const char* from, const char* to)
+{
+    if (gFirstMove == 0)
+        gFirstMove = seconds();
+    return os::defaultCalls().moveOpenFile(file, from, to);
+}
+
 struct StageTimes {
     UpdateResult result;
     double staging;     // set-up, staging and verification
@@ -261,6 +269,8 @@ StageTimes stageRun(const std::string& updater, const std::string& install)
     os::calls().getModuleFileName = benchModuleFileName;
     if (os::calls().moveFileReplace == os::defaultCalls().moveFileReplace)
         os::calls().moveFileReplace = noteFirstMove;
+    if (os::calls().moveOpenFile == os::defaultCalls().moveOpenFile)
+        os::calls().moveOpenFile = noteFirstMoveOpen;
     cancelRequested = 0;
     closeRequested = 0;
     gFirstMove = 0;
@@ -343,6 +353,24 @@ int timedMove(const char* from, const char* to)
     return r;
 }
 
+os::FileRef timedCreateNew(const char* path)
+{
+    double t = seconds();
+    os::FileRef f = os::defaultCalls().createNewFile(path);
+    addTime(&gTimes.open, seconds() - t);
+    return f;
+}
+
+int timedMoveOpen(os::FileRef file, const char* from, const char* to)
+{
+    double t = seconds();
+    if (gFirstMove == 0)
+        gFirstMove = t;
+    int r = os::defaultCalls().moveOpenFile(file, from, to);
+    gTimes.afterStaging += seconds() - t;
+    return r;
+}
+
 int timedFlush(os::FileRef file)
 {
     double t = seconds();
@@ -363,6 +391,8 @@ void installTimers()
     os::calls().flushFileBuffers = timedFlush;
     os::calls().openForRead = timedOpenRead;
     os::calls().createForWrite = timedCreate;
+    os::calls().createNewFile = timedCreateNew;
+    os::calls().moveOpenFile = timedMoveOpen;
     os::calls().closeHandle = timedClose;
 }
 

@@ -75,13 +75,46 @@ os::FileRef openForRead(const char* path)
     return fileSystemPath(path, &native) ? gApply->inner.openForRead(native.c_str()) : os::noFile();
 }
 
-os::FileRef createForWrite(const char* path)
+uint32_t getFileAttributes(const char* path);
+
+os::FileRef createNewFile(const char* path)
 {
     std::string native;
-    os::FileRef file = fileSystemPath(path, &native) ? gApply->inner.createForWrite(native.c_str()) : os::noFile();
-    if (file == os::noFile())
+    os::FileRef file = fileSystemPath(path, &native) ? gApply->inner.createNewFile(native.c_str()) : os::noFile();
+    // A name in the way is for the run to check; it says so itself if refused.
+    if (file == os::noFile() && getFileAttributes(path) == os::kInvalidAttributes)
         say("CANNOT", "create " + inFolder(path));
     return file;
+}
+
+os::FileRef openExistingName(const char* path, int forChange)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? gApply->inner.openExistingName(native.c_str(), forChange)
+                                         : os::noFile();
+}
+
+os::FileRef openFolder(const char* path)
+{
+    std::string native;
+    return fileSystemPath(path, &native) ? gApply->inner.openFolder(native.c_str()) : os::noFile();
+}
+
+// The final path in the run's form, so that the run can compare it with the
+// paths it formed.
+uint32_t getFinalPath(os::FileRef file, char* buffer, uint32_t size)
+{
+    char native[4096];
+    uint32_t n = gApply->inner.getFinalPath(file, native, sizeof native);
+    if (n == 0 || n >= sizeof native)
+        return 0;
+    std::string inRunForm;
+    if (!runPathOfFileSystemPath(std::string(native, n), &inRunForm))
+        return 0;
+    if (inRunForm.size() >= size)
+        return static_cast<uint32_t>(inRunForm.size()) + 1;
+    std::memcpy(buffer, inRunForm.c_str(), inRunForm.size() + 1);
+    return static_cast<uint32_t>(inRunForm.size());
 }
 
 int setFileAttributes(const char* path, uint32_t attributes)
@@ -96,11 +129,11 @@ uint32_t getFileAttributes(const char* path)
     return fileSystemPath(path, &native) ? gApply->inner.getFileAttributes(native.c_str()) : os::kInvalidAttributes;
 }
 
-int moveFileReplace(const char* from, const char* to)
+int moveOpenFile(os::FileRef file, const char* from, const char* to)
 {
     std::string nativeFrom, nativeTo;
     int moved = fileSystemPath(from, &nativeFrom) && fileSystemPath(to, &nativeTo) &&
-                gApply->inner.moveFileReplace(nativeFrom.c_str(), nativeTo.c_str());
+                gApply->inner.moveOpenFile(file, nativeFrom.c_str(), nativeTo.c_str());
     // Staged files come from "<name>.tmp"; the bookkeeping rewrites
     // KVX.hvl and uninst.lst from side files of its own.
     bool staged = endsWith(from, ".tmp");
@@ -111,10 +144,10 @@ int moveFileReplace(const char* from, const char* to)
     return moved;
 }
 
-int deleteFile(const char* path)
+int deleteOpenFile(os::FileRef file, const char* path)
 {
     std::string native;
-    return fileSystemPath(path, &native) ? gApply->inner.deleteFile(native.c_str()) : 0;
+    return fileSystemPath(path, &native) ? gApply->inner.deleteOpenFile(file, native.c_str()) : 0;
 }
 
 // ---- what the dialog would be ---------------------------------------------
@@ -199,11 +232,14 @@ int applyUpdaterRun(const std::string& updater, const std::string& folder, bool 
     os::Calls& calls = os::calls();
     state.inner = calls;
     calls.openForRead = openForRead;
-    calls.createForWrite = createForWrite;
     calls.setFileAttributes = setFileAttributes;
     calls.getFileAttributes = getFileAttributes;
-    calls.moveFileReplace = moveFileReplace;
-    calls.deleteFile = deleteFile;
+    calls.createNewFile = createNewFile;
+    calls.openExistingName = openExistingName;
+    calls.openFolder = openFolder;
+    calls.getFinalPath = getFinalPath;
+    calls.moveOpenFile = moveOpenFile;
+    calls.deleteOpenFile = deleteOpenFile;
     calls.getModuleFileName = updaterAsModule;
     calls.getDlgItem = findControl;
     calls.setWindowText = showStatus;

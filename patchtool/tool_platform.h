@@ -44,6 +44,9 @@ int corePath(const std::string& utf8, std::string* out);
 // for the updater itself. 0 when a path has no such form.
 int runPath(const std::string& utf8, std::string* out);
 int fileSystemPath(const char* runPath, std::string* out);
+// The reverse of fileSystemPath, for a path the seam's file calls report
+// (a final path, "\\" as separator).
+int runPathOfFileSystemPath(const std::string& native, std::string* out);
 
 // Interrupts (Ctrl-C, and on POSIX SIGTERM and SIGHUP):
 // removeOnInterrupt makes one delete the file at nativePath and end the

@@ -93,6 +93,15 @@ int fileSystemPath(const char* runPath, std::string* out)
     return 1;
 }
 
+int runPathOfFileSystemPath(const std::string& native, std::string* out)
+{
+    std::string utf8(native);
+    for (char& c : utf8)
+        if (c == '\\')
+            c = '/';
+    return runPath(utf8, out);
+}
+
 void removeOnInterrupt(const std::string& nativePath)
 {
     if (nativePath.size() >= sizeof gRemovePath)

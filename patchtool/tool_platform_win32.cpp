@@ -70,6 +70,12 @@ int fileSystemPath(const char* runPath, std::string* out)
     return 1;
 }
 
+int runPathOfFileSystemPath(const std::string& native, std::string* out)
+{
+    *out = native;
+    return 1;
+}
+
 void removeOnInterrupt(const std::string& nativePath)
 {
     if (nativePath.size() >= sizeof gRemovePath)

@@ -16,6 +16,66 @@ int FileHandle::openWrite(const char* path)
     return isOpen() ? 1 : 0;
 }
 
+int FileHandle::createNew(const char* path)
+{
+    if (isOpen())
+        return 0;
+    file_ = os::calls().createNewFile(path);
+    return isOpen() ? 1 : 0;
+}
+
+int FileHandle::openName(const char* path, int forChange)
+{
+    if (isOpen())
+        return 0;
+    file_ = os::calls().openExistingName(path, forChange);
+    return isOpen() ? 1 : 0;
+}
+
+int FileHandle::openFolder(const char* path)
+{
+    if (isOpen())
+        return 0;
+    file_ = os::calls().openFolder(path);
+    return isOpen() ? 1 : 0;
+}
+
+int FileHandle::info(uint32_t* attributes, uint32_t* links) const
+{
+    if (!isOpen())
+        return 0;
+    return os::calls().getFileInfo(file_, attributes, links);
+}
+
+int FileHandle::finalPath(char* out, uint32_t size) const
+{
+    if (!isOpen())
+        return 0;
+    uint32_t length = os::calls().getFinalPath(file_, out, size);
+    return (length != 0 && length < size) ? 1 : 0;
+}
+
+int FileHandle::setAttributes(uint32_t attributes)
+{
+    if (!isOpen())
+        return 0;
+    return os::calls().setAttributesOf(file_, attributes);
+}
+
+int FileHandle::deleteName(const char* path)
+{
+    if (!isOpen())
+        return 0;
+    return os::calls().deleteOpenFile(file_, path);
+}
+
+int FileHandle::moveName(const char* path, const char* to)
+{
+    if (!isOpen())
+        return 0;
+    return os::calls().moveOpenFile(file_, path, to);
+}
+
 uint32_t FileHandle::read(void* buffer, uint32_t count)
 {
     if (!isOpen())

@@ -20,6 +20,27 @@ public:
     int openRead(const char* path);
     // Exclusive, create-always (an existing file is truncated). 0 at once when open.
     int openWrite(const char* path);
+    // Exclusive create of a name nothing holds yet, for writing; fails when
+    // anything, a link included, has the name. 0 at once when open.
+    int createNew(const char* path);
+    // An existing name, without following a link where the system can tell,
+    // to check it and then change it through this handle: exclusive when
+    // forChange (its attributes, deleteName, moveName), else shared and
+    // limited to its attributes. 0 at once when open.
+    int openName(const char* path, int forChange);
+    // A folder, to ask for its final path. 0 at once when open.
+    int openFolder(const char* path);
+    // What the system says of the open file: attributes and link count; 1 / 0.
+    int info(uint32_t* attributes, uint32_t* links) const;
+    // The file's path as the file system resolves it (links followed); 1
+    // when it fitted in size bytes with its NUL, else 0.
+    int finalPath(char* out, uint32_t size) const;
+    int setAttributes(uint32_t attributes);
+    // Removes the open file's name (path: the name it was opened by); on
+    // Windows it goes when the handle closes.
+    int deleteName(const char* path);
+    // Moves the open file from path to the name to, replacing what is there.
+    int moveName(const char* path, const char* to);
     // One system call; the count it reports, or 0 when it fails.
     uint32_t read(void* buffer, uint32_t count);
     uint32_t write(const void* buffer, uint32_t count);

@@ -31,6 +31,9 @@ const uint32_t kAttributeReadOnly = 0x1;
 const uint32_t kAttributeHidden = 0x2;
 const uint32_t kAttributeSystem = 0x4;
 const uint32_t kAttributeDirectory = 0x10;
+const uint32_t kAttributeDevice = 0x40;
+const uint32_t kAttributeNormal = 0x80;
+const uint32_t kAttributeReparsePoint = 0x400;
 
 struct Calls {
     // CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
@@ -78,6 +81,35 @@ struct Calls {
     // when a message was taken, 0 when the queue was empty; throws the
     // integer 0 on WM_QUIT. On POSIX there is no queue: it returns 0.
     int (*pumpOneMessage)(WindowRef dialog);
+
+    // Names in the install folder, handled without following a planted link.
+    // CreateFileA(path, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW, 0x08000020,
+    // NULL): fails when anything, a link included, already has the name.
+    FileRef (*createNewFile)(const char* path);
+    // CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+    // plus DELETE with share mode 0 when forChange, else every share mode,
+    // NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL). POSIX refuses
+    // a symbolic link here (O_NOFOLLOW).
+    FileRef (*openExistingName)(const char* path, int forChange);
+    // CreateFileA(path, FILE_READ_ATTRIBUTES, every share mode, NULL,
+    // OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL): a folder.
+    FileRef (*openFolder)(const char* path);
+    // GetFileInformationByHandle: dwFileAttributes and nNumberOfLinks; 1 / 0.
+    int (*getFileInfo)(FileRef file, uint32_t* attributes, uint32_t* links);
+    // GetFinalPathNameByHandleA(file, buffer, size, FILE_NAME_NORMALIZED |
+    // VOLUME_NAME_DOS): the length, 0 on failure, size or more when it does
+    // not fit. POSIX gives the resolved path with "\" as separator.
+    uint32_t (*getFinalPath)(FileRef file, char* buffer, uint32_t size);
+    // SetFileInformationByHandle(file, FileBasicInfo) with only the
+    // attributes set; 1 / 0.
+    int (*setAttributesOf)(FileRef file, uint32_t attributes);
+    // SetFileInformationByHandle(file, FileDispositionInfo, TRUE): the name
+    // goes when the handle is closed. path is the name the file was opened
+    // by (POSIX unlinks it once it still names the same file).
+    int (*deleteOpenFile)(FileRef file, const char* path);
+    // SetFileInformationByHandle(file, FileRenameInfo, ReplaceIfExists, to):
+    // moves the open file itself. A link at to is replaced, not followed.
+    int (*moveOpenFile)(FileRef file, const char* from, const char* to);
 };
 
 // The live table. Tests may overwrite entries; restoreCalls() undoes that.

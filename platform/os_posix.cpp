@@ -7,6 +7,11 @@
 //             holds the lock, as CREATE_ALWAYS does.
 //   paths     "\" is the separator on Windows; names are passed through
 //             with "\" turned into "/".
+//   names     the install folder's own names are opened with O_NOFOLLOW (a
+//             symbolic link is refused, as a reparse point is on Windows),
+//             created with O_EXCL, and deleted or moved by name only while
+//             the name still holds the file that was opened; the final path
+//             of a file is what /proc/self/fd resolves it to.
 //   windows   there are none: no control is ever found and no message is
 //             pending. Tests replace these entries to watch the run.
 #include "platform/os.h"
@@ -155,6 +160,109 @@ int posixDeleteFile(const char* path)
     return unlink(p.c_str()) == 0 ? 1 : 0;
 }
 
+// A new file is empty already: no ftruncate, which would make some file
+// systems write the whole file again on close.
+FileRef posixCreateNewFile(const char* path)
+{
+    int fd = open(nativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return noFile();
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return noFile();
+    }
+    return toRef(fd);
+}
+
+// O_NONBLOCK: a FIFO planted under the name must not hang the open.
+FileRef posixOpenExistingName(const char* path, int forChange)
+{
+    int fd = open(nativePath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return noFile();
+    if (forChange && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return noFile();
+    }
+    return toRef(fd);
+}
+
+FileRef posixOpenFolder(const char* path)
+{
+    int fd = open(nativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? noFile() : toRef(fd);
+}
+
+uint32_t attributesOfMode(mode_t mode)
+{
+    uint32_t attributes;
+    if (S_ISDIR(mode))
+        attributes = kAttributeDirectory;
+    else if (S_ISREG(mode))
+        attributes = 0x80;      // NORMAL
+    else
+        attributes = kAttributeDevice;
+    if (!(mode & 0200))
+        attributes = (attributes & ~0x80u) | kAttributeReadOnly;
+    return attributes;
+}
+
+int posixGetFileInfo(FileRef file, uint32_t* attributes, uint32_t* links)
+{
+    struct stat st;
+    if (fstat(toFd(file), &st) != 0)
+        return 0;
+    *attributes = attributesOfMode(st.st_mode);
+    *links = static_cast<uint32_t>(st.st_nlink);
+    return 1;
+}
+
+uint32_t posixGetFinalPath(FileRef file, char* buffer, uint32_t size)
+{
+    char link[64], target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", toFd(file));
+    ssize_t n = readlink(link, target, sizeof target);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof target)
+        return 0;
+    if (static_cast<uint32_t>(n) >= size)
+        return static_cast<uint32_t>(n) + 1;
+    for (ssize_t i = 0; i < n; ++i)
+        buffer[i] = target[i] == '/' ? '\\' : target[i];
+    buffer[n] = 0;
+    return static_cast<uint32_t>(n);
+}
+
+int posixSetAttributesOf(FileRef file, uint32_t attributes)
+{
+    struct stat st;
+    if (fstat(toFd(file), &st) != 0)
+        return 0;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kAttributeReadOnly) ? (mode & ~0222) : (mode | 0200);
+    return fchmod(toFd(file), mode) == 0 ? 1 : 0;
+}
+
+// 1 when path names the very file that is open, not something put there since.
+int stillNames(FileRef file, const std::string& path)
+{
+    struct stat open, named;
+    return fstat(toFd(file), &open) == 0 && lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+int posixDeleteOpenFile(FileRef file, const char* path)
+{
+    std::string p = nativePath(path);
+    return stillNames(file, p) && unlink(p.c_str()) == 0 ? 1 : 0;
+}
+
+// rename() never follows a link at either end.
+int posixMoveOpenFile(FileRef file, const char* from, const char* to)
+{
+    std::string p = nativePath(from);
+    return stillNames(file, p) && rename(p.c_str(), nativePath(to).c_str()) == 0 ? 1 : 0;
+}
+
 uint32_t posixGetModuleFileName(char* buffer, uint32_t size)
 {
     if (size == 0)
@@ -180,7 +288,8 @@ const Calls kDefaultCalls = {
     posixGetFileSize, posixCloseHandle, posixFlushFileBuffers, posixSetFileAttributes,
     posixGetFileAttributes, posixMoveFileReplace, posixDeleteFile, posixGetModuleFileName,
     posixAllocate, posixRelease, posixGetDlgItem, posixSetWindowText, posixSetProgressRange,
-    posixSetProgressPos, posixPumpOneMessage,
+    posixSetProgressPos, posixPumpOneMessage, posixCreateNewFile, posixOpenExistingName, posixOpenFolder,
+    posixGetFileInfo, posixGetFinalPath, posixSetAttributesOf, posixDeleteOpenFile, posixMoveOpenFile,
 };
 
 Calls gCalls = kDefaultCalls;

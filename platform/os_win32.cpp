@@ -8,6 +8,13 @@
 //   dialog       GetDlgItem, SetWindowTextA, SendMessageA (PBM_SETRANGE32, PBM_SETPOS),
 //                GetClientRect, MulDiv, GetTickCount (which positions are worth drawing)
 //   messages     PeekMessageA, IsDialogMessageA, TranslateMessage, DispatchMessageA
+//   own names    CreateFileA (CREATE_NEW; FILE_FLAG_OPEN_REPARSE_POINT), GetFileInformationByHandle,
+//                GetFinalPathNameByHandleA, SetFileInformationByHandle (basic, disposition, rename)
+//
+// Wine follows a Unix symbolic link in DeleteFileA, MoveFileExA and
+// SetFileAttributesA and shows it as a plain file; the handle-based calls act
+// on the file that was opened and checked, and a rename replaces a link at its
+// destination instead of following it.
 #include "platform/os.h"
 
 #include <new>
@@ -162,12 +169,88 @@ int winPumpOneMessage(WindowRef dialog)
     return taken;
 }
 
+FileRef winCreateNewFile(const char* path)
+{
+    return CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, kFileFlags, nullptr);
+}
+
+FileRef winOpenExistingName(const char* path, int forChange)
+{
+    DWORD access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (forChange) {
+        access |= DELETE;
+        share = 0;
+    }
+    return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+FileRef winOpenFolder(const char* path)
+{
+    return CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+int winGetFileInfo(FileRef file, uint32_t* attributes, uint32_t* links)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(static_cast<HANDLE>(file), &info))
+        return 0;
+    *attributes = info.dwFileAttributes;
+    *links = info.nNumberOfLinks;
+    return 1;
+}
+
+uint32_t winGetFinalPath(FileRef file, char* buffer, uint32_t size)
+{
+    return GetFinalPathNameByHandleA(static_cast<HANDLE>(file), buffer, size,
+                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+}
+
+int winSetAttributesOf(FileRef file, uint32_t attributes)
+{
+    FILE_BASIC_INFO info = {};     // zero times: left as they are
+    info.FileAttributes = attributes;
+    return SetFileInformationByHandle(static_cast<HANDLE>(file), FileBasicInfo, &info, sizeof info) ? 1 : 0;
+}
+
+int winDeleteOpenFile(FileRef file, const char*)
+{
+    FILE_DISPOSITION_INFO info = {};
+    info.DeleteFile = TRUE;
+    return SetFileInformationByHandle(static_cast<HANDLE>(file), FileDispositionInfo, &info, sizeof info) ? 1 : 0;
+}
+
+int winMoveOpenFile(FileRef file, const char*, const char* to)
+{
+    // The structure ends in the wide destination path; MAX_PATH characters
+    // are all a narrow path of this system can become.
+    WCHAR wide[MAX_PATH];
+    int length = MultiByteToWideChar(CP_ACP, 0, to, -1, wide, MAX_PATH);
+    if (length <= 0)
+        return 0;
+    --length;   // without its NUL
+    size_t bytes = sizeof(FILE_RENAME_INFO) + static_cast<size_t>(length) * sizeof(WCHAR);
+    FILE_RENAME_INFO* info = static_cast<FILE_RENAME_INFO*>(::operator new(bytes, std::nothrow));
+    if (info == nullptr)
+        return 0;
+    ZeroMemory(info, bytes);
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(length * sizeof(WCHAR));
+    CopyMemory(info->FileName, wide, static_cast<size_t>(length) * sizeof(WCHAR));
+    BOOL ok = SetFileInformationByHandle(static_cast<HANDLE>(file), FileRenameInfo, info, static_cast<DWORD>(bytes));
+    ::operator delete(info);
+    return ok ? 1 : 0;
+}
+
 const Calls kDefaultCalls = {
     winOpenForRead, winCreateForWrite, winReadFile, winWriteFile, winSetFilePointer,
     winGetFileSize, winCloseHandle, winFlushFileBuffers, winSetFileAttributes,
     winGetFileAttributes, winMoveFileReplace, winDeleteFile, winGetModuleFileName,
     winAllocate, winRelease, winGetDlgItem, winSetWindowText, winSetProgressRange,
-    winSetProgressPos, winPumpOneMessage,
+    winSetProgressPos, winPumpOneMessage, winCreateNewFile, winOpenExistingName, winOpenFolder,
+    winGetFileInfo, winGetFinalPath, winSetAttributesOf, winDeleteOpenFile, winMoveOpenFile,
 };
 
 Calls gCalls = kDefaultCalls;

@@ -10,6 +10,7 @@
 #include "payload/file_handle.h"
 #include "payload/hash_value_list.h"
 #include "platform/os.h"
+#include "update/own_file.h"
 
 const char kHashListSideName[] = "KVX.new";
 const char kUninstallSideName[] = "uninst.new";
@@ -19,7 +20,6 @@ namespace {
 const char kHashListFile[] = "KVX.hvl";
 const char kUninstallListFile[] = "uninst.lst";
 const uint32_t kUninstallBufferSize = 0x100000;   // 1 MiB: text, new lines and NUL
-const uint32_t kAttributeNormal = 0x80;           // FILE_ATTRIBUTE_NORMAL
 
 // "%s\%s" into a kMaxPath buffer; 0 when it would not fit (never truncated).
 int formatPath(char* out, const char* folder, const char* name)
@@ -58,11 +58,11 @@ int replaceFile(const char* folder, const char* name, const char* sideName, cons
     char path[kMaxPath], sidePath[kMaxPath];
     if (!formatPath(path, folder, name) || !formatPath(sidePath, folder, sideName))
         return 0;
-    // A side file left by an interrupted earlier rewrite is ours to overwrite,
-    // even if something made it read-only.
-    os::calls().setFileAttributes(sidePath, kAttributeNormal);
+    // A side file left by an interrupted earlier rewrite is ours to replace,
+    // even if something made it read-only; anything else under its name
+    // keeps the old list.
     FileHandle side;
-    if (!side.openWrite(sidePath))
+    if (!createOwnFile(side, folder, sidePath))
         return 0;
     int complete = 1;
     for (size_t i = 0; i < pieceCount && complete; ++i) {
@@ -72,9 +72,9 @@ int replaceFile(const char* folder, const char* name, const char* sideName, cons
     if (complete && !side.flush())
         complete = 0;
     side.close();
-    if (complete && os::calls().moveFileReplace(sidePath, path))
+    if (complete && moveOwnFile(folder, sidePath, path))
         return 1;
-    os::calls().deleteFile(sidePath);
+    deleteOwnFile(folder, sidePath);
     return 0;
 }
 
@@ -116,7 +116,7 @@ void pruneHashValueList(const char* installFolder)
     if (!formatPath(path, installFolder, kHashListFile))
         return;
     FileHandle list;
-    if (!list.openRead(path))
+    if (!list.openRead(path) || !isOwnFileAt(list, installFolder, path))
         return;
     unsigned char header[kHashListHeaderSize];
     if (list.read(header, kHashListHeaderSize) != kHashListHeaderSize)
@@ -171,8 +171,10 @@ int updateUninstallList(const char* installFolder, const char* const* staged)
     char path[kMaxPath];
     if (!formatPath(path, installFolder, kUninstallListFile))
         return 0;
+    // A list planted as a link would have the elevated run copy whatever
+    // it points to into the folder.
     FileHandle list;
-    if (!list.openRead(path))
+    if (!list.openRead(path) || !isOwnFileAt(list, installFolder, path))
         return 0;
     uint32_t size = list.size();
     if (size == os::kInvalidFileSize || size > kUninstallBufferSize)

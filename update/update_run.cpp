@@ -15,10 +15,10 @@
 #include "platform/os.h"
 #include "ui/run_control.h"
 #include "update/install_bookkeeping.h"
+#include "update/own_file.h"
 
 namespace {
 
-const uint32_t kAttributeNormal = 0x80;     // FILE_ATTRIBUTE_NORMAL
 const uint32_t kFileBarRange = 0xFFFF;
 // "をインストール中" ("installing ..."), code page 932.
 const char kInstallingSuffix[] = "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86";
@@ -200,10 +200,10 @@ int stageAll(Run& run)
             run.result = UPDATE_E_FILE_IO;
             return 0;
         }
-        // A leftover from an earlier run may be read-only, hidden or system.
-        os::calls().setFileAttributes(tempPath, kAttributeNormal);
+        // A leftover of an earlier run goes first, whatever its attributes;
+        // a name that is not a plain file of its own stops the run untouched.
         FileHandle temp;
-        if (!temp.openWrite(tempPath)) {
+        if (!createOwnFile(temp, run.installFolder, tempPath)) {
             run.result = UPDATE_E_FILE_IO;
             return 0;
         }
@@ -223,22 +223,28 @@ int stageAll(Run& run)
 }
 
 // Moves every staged file over its installed one, then the bookkeeping. A
-// failed move ends the commit at once; there is no rollback.
+// failed move ends the commit at once; there is no rollback. An installed
+// name that is a link (whose attributes cannot be reset without reaching
+// the file behind it) refuses the commit before the first move, so the
+// folder stays untouched.
 UpdateResult commit(const Run& run)
 {
     uint32_t count = run.archive->count();
-    for (uint32_t j = 0; j < count; ++j) {
-        const char* name = run.staged[j];
-        if (name == nullptr)
-            continue;
-        char tempPath[kMaxPath], installedPath[kMaxPath];
-        if (!formatTempPath(tempPath, run.installFolder, name) ||
-            !formatInstalledPath(installedPath, run.installFolder, name))
-            return UPDATE_E_FILE_IO;
-        // A read-only, hidden or system installed file would refuse the move.
-        os::calls().setFileAttributes(installedPath, kAttributeNormal);
-        if (!os::calls().moveFileReplace(tempPath, installedPath))
-            return UPDATE_E_FILE_IO;
+    for (int moving = 0; moving <= 1; ++moving) {
+        for (uint32_t j = 0; j < count; ++j) {
+            const char* name = run.staged[j];
+            if (name == nullptr)
+                continue;
+            char tempPath[kMaxPath], installedPath[kMaxPath];
+            if (!formatTempPath(tempPath, run.installFolder, name) ||
+                !formatInstalledPath(installedPath, run.installFolder, name))
+                return UPDATE_E_FILE_IO;
+            // A read-only, hidden or system installed file would refuse the move.
+            if (!isFreeOrOwn(run.installFolder, installedPath, moving))
+                return UPDATE_E_FILE_IO;
+            if (moving && !moveOwnFile(run.installFolder, tempPath, installedPath))
+                return UPDATE_E_FILE_IO;
+        }
     }
     pruneHashValueList(run.installFolder);
     return updateUninstallList(run.installFolder, run.staged) ? UPDATE_OK : UPDATE_E_UNINSTALL_LIST;
@@ -250,7 +256,7 @@ void deleteTemporaryFiles(const Run& run)
     for (uint32_t j = 0; j < count; ++j) {
         char tempPath[kMaxPath];
         if (run.staged[j] != nullptr && formatTempPath(tempPath, run.installFolder, run.staged[j]))
-            os::calls().deleteFile(tempPath);
+            deleteOwnFile(run.installFolder, tempPath);
     }
 }
 

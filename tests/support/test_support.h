@@ -315,6 +315,9 @@ public:
         c.deleteFile = &Faults::deleteFile;
         c.setFileAttributes = &Faults::setFileAttributes;
         c.allocate = &Faults::allocate;
+        c.createNewFile = &Faults::createNewFile;
+        c.deleteOpenFile = &Faults::deleteOpenFile;
+        c.moveOpenFile = &Faults::moveOpenFile;
     }
     ~Faults() { os::restoreCalls(); }
     Faults(const Faults&) = delete;
@@ -400,6 +403,32 @@ private:
         if (s.create.matches(path) && s.create.hits())
             return os::noFile();
         return s.base.createForWrite(path);
+    }
+    // The handle calls of the install folder's names count under the same
+    // rules as their path forms: a create is a create, a move a move.
+    static os::FileRef createNewFile(const char* path)
+    {
+        FaultState& s = faultState();
+        note(std::string("create ") + path);
+        if (s.create.matches(path) && s.create.hits())
+            return os::noFile();
+        return s.base.createNewFile(path);
+    }
+    static int moveOpenFile(os::FileRef f, const char* from, const char* to)
+    {
+        FaultState& s = faultState();
+        note(std::string("move ") + from + " -> " + to);
+        if (s.move.matches(from) && s.move.hits())
+            return 0;
+        return s.base.moveOpenFile(f, from, to);
+    }
+    static int deleteOpenFile(os::FileRef f, const char* path)
+    {
+        FaultState& s = faultState();
+        note(std::string("delete ") + path);
+        if (s.deleteFile.matches(path) && s.deleteFile.hits())
+            return 0;
+        return s.base.deleteOpenFile(f, path);
     }
     static os::FileRef openForRead(const char* path)
     {

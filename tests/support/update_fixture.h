@@ -13,6 +13,7 @@
 //   "range 1002 65535"   PBM_SETRANGE32      "pos 1003 2"   PBM_SETPOS
 //   "pump"               one pumpMessages drain began
 //   "create a.tmp"  "attrs a.tmp 128"  "move a.tmp -> a"  "delete a.tmp"
+//                        (by path or through a handle opened by that name)
 //   "write 1048576"      one WriteFile call, followed by "wrote only 512" or
 //                        "write failed" when it did not write everything
 //   "alloc 1048576"      one allocation
@@ -200,6 +201,48 @@ inline int deleteFile(const char* path)
     note("delete " + relative(path));
     return recording().inner.deleteFile(path);
 }
+// The run changes existing names through handles; the name each handle was
+// opened by, so that its attribute reset reads "attrs <name> 128".
+inline std::map<os::FileRef, std::string>& openNames()
+{
+    static std::map<os::FileRef, std::string> names;
+    return names;
+}
+inline os::FileRef createNewFile(const char* path)
+{
+    note("create " + relative(path));
+    os::FileRef f = recording().inner.createNewFile(path);
+    if (f != os::noFile())
+        openNames()[f] = relative(path);
+    return f;
+}
+inline os::FileRef openExistingName(const char* path, int forChange)
+{
+    os::FileRef f = recording().inner.openExistingName(path, forChange);
+    if (f != os::noFile())
+        openNames()[f] = relative(path);
+    return f;
+}
+inline int closeHandle(os::FileRef f)
+{
+    openNames().erase(f);
+    return recording().inner.closeHandle(f);
+}
+inline int setAttributesOf(os::FileRef f, uint32_t attributes)
+{
+    note("attrs " + openNames()[f] + " " + std::to_string(attributes));
+    return recording().inner.setAttributesOf(f, attributes);
+}
+inline int deleteOpenFile(os::FileRef f, const char* path)
+{
+    note("delete " + relative(path));
+    return recording().inner.deleteOpenFile(f, path);
+}
+inline int moveOpenFile(os::FileRef f, const char* from, const char* to)
+{
+    note("move " + relative(from) + " -> " + relative(to));
+    return recording().inner.moveOpenFile(f, from, to);
+}
 inline int writeFile(os::FileRef f, const void* buffer, uint32_t count, uint32_t* done)
 {
     note("write " + std::to_string(count));
@@ -361,8 +404,15 @@ public:
         c.deleteFile = rec::deleteFile;
         c.writeFile = rec::writeFile;
         c.allocate = rec::allocate;
+        c.createNewFile = rec::createNewFile;
+        c.openExistingName = rec::openExistingName;
+        c.closeHandle = rec::closeHandle;
+        c.setAttributesOf = rec::setAttributesOf;
+        c.deleteOpenFile = rec::deleteOpenFile;
+        c.moveOpenFile = rec::moveOpenFile;
         UpdateResult result = runUpdate(folder.c_str());
         os::calls() = saved;
+        rec::openNames().clear();
         return result;
     }
 

@@ -105,25 +105,24 @@ TEST_F(WinUpdateRunTest, ReadOnlyOrHiddenLeftoverTemporaryFilesAreOverwritten)
     expectFinalFiles({"setup.exe", "game/a.bin", "game/b.bin", "game/c.bin", "game/KVX.hvl", "game/uninst.lst"});
 }
 
-// The premise of the test above: a hidden leftover that is recreated without
-// the reset either refuses CREATE_ALWAYS (Windows) or keeps its hidden
-// attribute into the installed file (Wine).
-int keepAttributes(const char*, uint32_t) { return 1; }
+// The premise of the test above: a leftover is deleted through its own
+// handle before the name is created again, and a read-only file refuses that
+// delete (Windows and Wine alike) unless its attributes were reset first.
+int keepAttributesOf(os::FileRef, uint32_t) { return 1; }
 
-TEST_F(WinUpdateRunTest, WithoutTheAttributeResetAHiddenLeftoverWouldNotGoCleanly)
+TEST_F(WinUpdateRunTest, WithoutTheAttributeResetAReadOnlyLeftoverCouldNotBeReplaced)
 {
     threeFiles();
     install("b.bin.tmp", pattern(10, 13));
-    setAttributes("b.bin.tmp", kHidden);
-    os::calls().setFileAttributes = keepAttributes;
+    setAttributes("b.bin.tmp", kReadOnly);
+    FolderState before = folderState();
+    os::calls().setAttributesOf = keepAttributesOf;
 
     UpdateResult result = run();
     os::restoreCalls();
 
-    if (result == UPDATE_OK)
-        EXPECT_NE(0u, attributes("b.bin") & kHidden);
-    else
-        EXPECT_EQ(UPDATE_E_FILE_IO, result) << updateResultName(result);
+    EXPECT_EQ(UPDATE_E_FILE_IO, result) << updateResultName(result);
+    EXPECT_EQ(before, folderState()) << "the leftover stays, nothing installed changes";
 }
 
 // ---- read-only files that refuse writes ----------------------------------------------
