@@ -21,18 +21,18 @@ using testsupport::bytesOf;
 os::Calls gBase;
 int gInterruptAtMove = 0, gInterruptAtCreate = 0;
 
-int moveThenInterrupt(const char* from, const char* to)
+int moveThenInterrupt(os::FileRef file, const char* from, const char* to)
 {
     if (gInterruptAtMove != 0 && --gInterruptAtMove == 0)
         std::raise(SIGINT);
-    return gBase.moveFileReplace(from, to);
+    return gBase.moveOpenFile(file, from, to);
 }
 
 os::FileRef createThenInterrupt(const char* path)
 {
     if (gInterruptAtCreate != 0 && --gInterruptAtCreate == 0)
         std::raise(SIGINT);
-    return gBase.createForWrite(path);
+    return gBase.createNewFile(path);
 }
 
 class PatchtoolApply : public testsupport::TempDirTest {
@@ -56,8 +56,8 @@ protected:
     void hook()
     {
         gBase = os::calls();
-        os::calls().moveFileReplace = moveThenInterrupt;
-        os::calls().createForWrite = createThenInterrupt;
+        os::calls().moveOpenFile = moveThenInterrupt;
+        os::calls().createNewFile = createThenInterrupt;
     }
     void TearDown() override
     {
