@@ -36,7 +36,7 @@ std::vector<std::string> listDifferences(const std::vector<HashValueRecord>& rec
                                          const std::string& listPath);
 
 // The plan for diff with records as the list carried (listPath names it in
-// messages; listBytes are its bytes). oldFolder is asked whether the
+// messages, listSize is its size in bytes). oldFolder is asked whether the
 // folders of new files exist there.
 FolderPlan planFolderPack(const TreeDiff& diff, const std::vector<HashValueRecord>& records,
                           const std::string& listPath, uint64_t listSize, const std::string& oldFolder);
