@@ -157,34 +157,6 @@ TEST_F(WinUpdateRunTest, AReadOnlyFileRefusesWritesWhereTheTestsRunUnprivileged)
     EXPECT_EQ(bytesOf("old"), installed("ro.bin"));
 }
 
-// Where read-only is enforced, a read-only leftover ".tmp" stops a run that
-// does not reset it: what the reset in the cases above is for.
-TEST_F(WinUpdateRunTest, WithoutTheAttributeResetAReadOnlyLeftoverStopsTheRun)
-{
-    threeFiles();
-    install("b.bin.tmp", pattern(10, 14));
-    setAttributes("b.bin.tmp", kReadOnly);
-    bool enforced = readOnlyRefusesWrites(gamePath("b.bin.tmp"));
-    FolderState before = folderState();
-    os::calls().setFileAttributes = keepAttributes;
-
-    UpdateResult result = run();
-    os::restoreCalls();
-    FolderState after = folderState();
-    setAttributes("b.bin.tmp", kNormal);
-    DeleteFileA(gamePath("b.bin.tmp").c_str());
-
-    if (!enforced) {
-        std::printf("note: read-only files do not refuse writes here\n");
-        EXPECT_EQ(UPDATE_OK, result) << updateResultName(result);
-        return;
-    }
-    EXPECT_EQ(UPDATE_E_FILE_IO, result) << updateResultName(result);
-    for (const char* name : {"a.bin", "b.bin", "c.bin", "KVX.hvl", "uninst.lst"})
-        EXPECT_EQ(before.at(name), after.at(name)) << name;
-    EXPECT_EQ(0u, after.count("a.bin.tmp") + after.count("c.bin.tmp"));
-}
-
 TEST_F(WinUpdateRunTest, ReadOnlyLeftoverSideFilesOfTheBookkeepingAreReplaced)
 {
     threeFiles();
