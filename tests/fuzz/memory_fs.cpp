@@ -2,7 +2,11 @@
 // where the run could depend on it: CREATE_ALWAYS and DeleteFileA fail on a
 // read-only file, CREATE_ALWAYS also on a hidden or system one, MoveFileExA
 // refuses a read-only target, and a file that is open cannot be opened for
-// writing, moved or deleted (the run shares nothing).
+// writing, moved or deleted (the run shares nothing). The name calls act
+// through a handle, as their Windows counterparts do: a file marked for
+// deletion goes when its handle is closed, a move by handle refuses a
+// read-only target. The folder has no links, so every file has one link and
+// its final path is its own key.
 #include "tests/fuzz/memory_fs.h"
 
 #include <cstdio>
@@ -40,6 +44,9 @@ struct Handle {
     uint64_t position = 0;
     bool writable = false;
     bool open = false;
+    bool exclusive = false;     // opened with no sharing
+    bool folder = false;
+    bool deleteOnClose = false;
 };
 
 std::map<std::string, File> gFiles;
@@ -50,10 +57,6 @@ std::string gExecutablePath;
 Stats gStats;
 uint32_t gFailOp = OP_COUNT, gFailAt = 0;
 size_t gAllocationLimit = 64u << 20;
-// MEMFS_TOLERATE_UNSAFE_NAMES=1 lets device names and names that resolve to
-// the install folder itself through (streams and paths outside never), for a
-// tree whose run does not refuse such names yet.
-const bool gTolerateUnsafeNames = std::getenv("MEMFS_TOLERATE_UNSAFE_NAMES") != nullptr;
 
 bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
@@ -111,7 +114,7 @@ std::string mutationKey(const char* path, const char* what)
         (key.size() > gInstallKey.size() && key[gInstallKey.size()] != '\\'))
         violation(what, std::string("outside the install folder: ") + path);
     // A name of dots and spaces that resolves to the folder itself.
-    if (key.size() == gInstallKey.size() && !gTolerateUnsafeNames)
+    if (key.size() == gInstallKey.size())
         violation(what, std::string("the install folder itself: ") + path);
     size_t start = gInstallKey.size() + 1;
     while (start <= key.size()) {
@@ -119,7 +122,7 @@ std::string mutationKey(const char* path, const char* what)
         if (end == std::string::npos)
             end = key.size();
         std::string component = key.substr(start, end - start);
-        if (isStream(component) || (isDeviceName(component) && !gTolerateUnsafeNames))
+        if (isStream(component) || (isDeviceName(component)))
             violation(what, std::string("a device or stream name: ") + path);
         start = end + 1;
     }
@@ -137,15 +140,25 @@ Handle* handleOf(os::FileRef file)
     return h->open ? h : nullptr;
 }
 
-os::FileRef openHandle(const std::string& key, bool writable)
+os::FileRef openHandle(const std::string& key, bool writable, bool exclusive = false)
 {
     Handle h;
     h.key = key;
     h.writable = writable;
+    h.exclusive = exclusive || writable;
     h.open = true;
     gHandles.push_back(h);
     ++gFiles[key].openHandles;
     return refOf(gHandles.size() - 1);
+}
+
+// 1 when a handle that shares nothing holds key.
+bool heldExclusively(const std::string& key)
+{
+    for (const Handle& h : gHandles)
+        if (h.open && !h.folder && h.exclusive && h.key == key)
+            return true;
+    return false;
 }
 
 os::FileRef memOpenForRead(const char* path)
@@ -246,7 +259,14 @@ int memCloseHandle(os::FileRef file)
     if (h == nullptr)
         return 0;
     h->open = false;
-    --gFiles[h->key].openHandles;
+    if (h->folder)
+        return 1;
+    auto it = gFiles.find(h->key);
+    if (it == gFiles.end())
+        return 1;
+    --it->second.openHandles;
+    if (h->deleteOnClose && it->second.openHandles == 0)
+        gFiles.erase(it);
     return 1;
 }
 
@@ -321,6 +341,119 @@ int memDeleteFile(const char* path)
     return 1;
 }
 
+// ---- names handled through a handle -----------------------------------------
+
+os::FileRef memCreateNewFile(const char* path)
+{
+    std::string key = mutationKey(path, "create");
+    if (failsNow(OP_CREATE) || hasInvalidCharacter(key) || gFolders.count(key) != 0 ||
+        gFolders.count(parentOf(key)) == 0 || gFiles.count(key) != 0)
+        return os::noFile();
+    File& f = gFiles[key];
+    f.attributes = kArchive;
+    f.createdByRun = true;
+    return openHandle(key, true);
+}
+
+os::FileRef memOpenExistingName(const char* path, int forChange)
+{
+    std::string key = canonical(path);
+    auto it = gFiles.find(key);
+    if (key.empty() || it == gFiles.end() || heldExclusively(key) || (forChange && it->second.openHandles != 0))
+        return os::noFile();
+    return openHandle(key, false, forChange != 0);
+}
+
+os::FileRef memOpenFolder(const char* path)
+{
+    std::string key = canonical(path);
+    if (gFolders.count(key) == 0)
+        return os::noFile();
+    Handle h;
+    h.key = key;
+    h.open = true;
+    h.folder = true;
+    gHandles.push_back(h);
+    return refOf(gHandles.size() - 1);
+}
+
+int memGetFileInfo(os::FileRef file, uint32_t* attributes, uint32_t* links)
+{
+    Handle* h = handleOf(file);
+    if (h == nullptr)
+        return 0;
+    *attributes = h->folder ? kDirectory : gFiles[h->key].attributes;
+    *links = 1;
+    return 1;
+}
+
+uint32_t memGetFinalPath(os::FileRef file, char* buffer, uint32_t size)
+{
+    Handle* h = handleOf(file);
+    if (h == nullptr)
+        return 0;
+    uint32_t n = static_cast<uint32_t>(h->key.size());
+    if (n >= size)
+        return n + 1;
+    std::memcpy(buffer, h->key.c_str(), n + 1);
+    return n;
+}
+
+int memSetAttributesOf(os::FileRef file, uint32_t attributes)
+{
+    Handle* h = handleOf(file);
+    if (h == nullptr)
+        return 0;
+    mutationKey(h->key.c_str(), "set attributes of");
+    if (failsNow(OP_SET_ATTRIBUTES))
+        return 0;
+    if (!h->folder)
+        gFiles[h->key].attributes = attributes & ~kDirectory;
+    return 1;
+}
+
+int memDeleteOpenFile(os::FileRef file, const char* path)
+{
+    Handle* h = handleOf(file);
+    std::string key = mutationKey(path, "delete");
+    if (failsNow(OP_DELETE) || h == nullptr || h->folder || h->key != key)
+        return 0;
+    if ((gFiles[key].attributes & kReadOnly) != 0)
+        return 0;
+    h->deleteOnClose = true;
+    return 1;
+}
+
+int memMoveOpenFile(os::FileRef file, const char* from, const char* to)
+{
+    Handle* h = handleOf(file);
+    std::string source = mutationKey(from, "move from");
+    std::string target = mutationKey(to, "move to");
+    ++gStats.movesAttempted;
+    if (failsNow(OP_MOVE) || h == nullptr || h->folder || h->key != source)
+        return 0;
+    auto s = gFiles.find(source);
+    if (s == gFiles.end() || s->second.openHandles != 1 || hasInvalidCharacter(target) ||
+        gFolders.count(target) != 0 || gFolders.count(parentOf(target)) == 0)
+        return 0;
+    if (source == target)
+        return 1;
+    auto t = gFiles.find(target);
+    if (t != gFiles.end()) {
+        if (t->second.openHandles != 0 || (t->second.attributes & kReadOnly) != 0)
+            return 0;
+        gFiles.erase(t);
+    }
+    gStats.moves.emplace_back(source, target);
+    File moved = gFiles[source];
+    gFiles.erase(source);
+    moved.createdByRun = false;     // in place now: no longer a leftover
+    gFiles[target] = moved;
+    h->key = target;
+    ++gStats.movesDone;
+    return 1;
+}
+
 uint32_t memGetModuleFileName(char* buffer, uint32_t size)
 {
     if (size == 0)
@@ -383,7 +516,7 @@ int noMessage(os::WindowRef) { return 0; }
 
 // A new entry of os::Calls has to be modelled here before this compiles again
 // (until then, give it a version that fails the way the system refuses).
-static_assert(sizeof(os::Calls) == 20 * sizeof(void (*)()), "os::Calls changed: add the entry to install()");
+static_assert(sizeof(os::Calls) == 28 * sizeof(void (*)()), "os::Calls changed: add the entry to install()");
 
 } // namespace
 
@@ -498,6 +631,14 @@ void install()
     c.setProgressRange = noProgress;
     c.setProgressPos = noProgress;
     c.pumpOneMessage = noMessage;
+    c.createNewFile = memCreateNewFile;
+    c.openExistingName = memOpenExistingName;
+    c.openFolder = memOpenFolder;
+    c.getFileInfo = memGetFileInfo;
+    c.getFinalPath = memGetFinalPath;
+    c.setAttributesOf = memSetAttributesOf;
+    c.deleteOpenFile = memDeleteOpenFile;
+    c.moveOpenFile = memMoveOpenFile;
 }
 
 const File* find(const std::string& path)
