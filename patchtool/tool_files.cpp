@@ -75,36 +75,6 @@ int readFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::str
     return 1;
 }
 
-int checksumFile(const std::string& path, uint8_t* checksum, Progress* progress, std::string* error)
-{
-    std::string native;
-    FileHandle file;
-    if (!corePath(path, &native) || !file.openRead(native.c_str())) {
-        *error = path + ": cannot open for reading";
-        return 0;
-    }
-    const uint64_t expected = fileInfo(path).size;
-    std::vector<uint8_t> buffer(kCopyChunkSize);
-    FileChecksum sum;
-    uint64_t total = 0;
-    for (;;) {
-        uint32_t got = file.read(buffer.data(), kCopyChunkSize);
-        if (got == 0)
-            break;
-        sum.update(buffer.data(), got);
-        total += got;
-        if (progress)
-            progress->advance(got);
-    }
-    if (total != expected) {
-        *error = path + ": read " + std::to_string(total) + " of its " + std::to_string(expected) +
-                 " bytes (unreadable, or changed while being read)";
-        return 0;
-    }
-    sum.store(checksum);
-    return 1;
-}
-
 int checksumAndCompare(const std::string& path, const std::string& other, uint64_t size, uint8_t* checksum,
                        bool* same, Progress* progress, std::string* error)
 {
@@ -156,6 +126,12 @@ int checksumAndCompare(const std::string& path, const std::string& other, uint64
         *same = false;
     sum.store(checksum);
     return 1;
+}
+
+int checksumFile(const std::string& path, uint8_t* checksum, Progress* progress, std::string* error)
+{
+    bool same;
+    return checksumAndCompare(path, std::string(), fileInfo(path).size, checksum, &same, progress, error);
 }
 
 std::string partialPathFor(const std::string& target) { return target + ".partial"; }

@@ -301,6 +301,27 @@ uint32_t memGetFileAttributes(const char* path)
     return it == gFiles.end() ? os::kInvalidAttributes : it->second.attributes;
 }
 
+// The move itself, once the source is known to be free to go: a read-only
+// or open target refuses it.
+int moveKey(const std::string& source, const std::string& target)
+{
+    if (source == target)
+        return 1;
+    auto t = gFiles.find(target);
+    if (t != gFiles.end()) {
+        if (t->second.openHandles != 0 || (t->second.attributes & kReadOnly) != 0)
+            return 0;
+        gFiles.erase(t);
+    }
+    gStats.moves.emplace_back(source, target);
+    File moved = gFiles[source];
+    gFiles.erase(source);
+    moved.createdByRun = false;     // in place now: no longer a leftover
+    gFiles[target] = moved;
+    ++gStats.movesDone;
+    return 1;
+}
+
 int memMoveFileReplace(const char* from, const char* to)
 {
     std::string source = mutationKey(from, "move from");
@@ -312,21 +333,7 @@ int memMoveFileReplace(const char* from, const char* to)
     if (s == gFiles.end() || s->second.openHandles != 0 || hasInvalidCharacter(target) ||
         gFolders.count(target) != 0 || gFolders.count(parentOf(target)) == 0)
         return 0;
-    if (source == target)
-        return 1;
-    auto t = gFiles.find(target);
-    if (t != gFiles.end()) {
-        if (t->second.openHandles != 0 || (t->second.attributes & kReadOnly) != 0)
-            return 0;
-        gFiles.erase(t);
-    }
-    gStats.moves.emplace_back(source, target);
-    File moved = s->second;
-    gFiles.erase(source);
-    moved.createdByRun = false;     // in place now: no longer a leftover
-    gFiles[target] = moved;
-    ++gStats.movesDone;
-    return 1;
+    return moveKey(source, target);
 }
 
 int memDeleteFile(const char* path)
@@ -436,21 +443,9 @@ int memMoveOpenFile(os::FileRef file, const char* from, const char* to)
     if (s == gFiles.end() || s->second.openHandles != 1 || hasInvalidCharacter(target) ||
         gFolders.count(target) != 0 || gFolders.count(parentOf(target)) == 0)
         return 0;
-    if (source == target)
-        return 1;
-    auto t = gFiles.find(target);
-    if (t != gFiles.end()) {
-        if (t->second.openHandles != 0 || (t->second.attributes & kReadOnly) != 0)
-            return 0;
-        gFiles.erase(t);
-    }
-    gStats.moves.emplace_back(source, target);
-    File moved = gFiles[source];
-    gFiles.erase(source);
-    moved.createdByRun = false;     // in place now: no longer a leftover
-    gFiles[target] = moved;
+    if (!moveKey(source, target))
+        return 0;
     h->key = target;
-    ++gStats.movesDone;
     return 1;
 }
 
