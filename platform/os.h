@@ -88,8 +88,10 @@ struct Calls {
     FileRef (*createNewFile)(const char* path);
     // CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
     // plus DELETE with share mode 0 when forChange, else every share mode,
-    // NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL). POSIX refuses
-    // a symbolic link here (O_NOFOLLOW).
+    // NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL); refused access
+    // is tried once more without FILE_WRITE_ATTRIBUTES (Wine as a user who may
+    // not write a read-only file). POSIX refuses a symbolic link here
+    // (O_NOFOLLOW).
     FileRef (*openExistingName)(const char* path, int forChange);
     // CreateFileA(path, FILE_READ_ATTRIBUTES, every share mode, NULL,
     // OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL): a folder.

@@ -182,7 +182,14 @@ FileRef winOpenExistingName(const char* path, int forChange)
         access |= DELETE;
         share = 0;
     }
-    return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // Windows grants FILE_WRITE_ATTRIBUTES on a read-only file; Wine run by
+    // a user who may not write the file refuses it, yet lets a handle without
+    // it set the attributes all the same.
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        file = CreateFileA(path, access & ~FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return file;
 }
 
 FileRef winOpenFolder(const char* path)
